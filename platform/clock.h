@@ -1,0 +1,20 @@
+// Time as the kernel sees it.
+#pragma once
+
+#include <cstdint>
+
+namespace rk::os {
+
+// Milliseconds of a monotonic clock, truncated to 32 bits: it wraps, so
+// all tick arithmetic is unsigned.
+uint32_t tick_count();
+
+struct LocalTime {
+  uint16_t year, month, weekday, day, hour, minute, second, millisecond;
+};
+
+LocalTime local_time();
+
+void sleep_ms(uint32_t ms);
+
+}  // namespace rk::os

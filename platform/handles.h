@@ -1,0 +1,27 @@
+// Handles: nonzero 32-bit values naming the objects this process holds.
+// They are what the shared records store, and mean something only in the
+// process that made them. A stale or foreign handle resolves to nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/named_object.h"
+
+namespace rk::os {
+
+using Handle = uint32_t;
+
+// A handle for obj, or 0 when the table is full.
+Handle handle_new(NamedObject* obj);
+
+// The object of a live handle of the given kind, or null (last error EBADF).
+// Lock-free: a handle must not be closed while another thread still uses it.
+NamedObject* handle_get(Handle h, Kind kind);
+
+// Takes the handle out of the table and gives back its object, or null.
+NamedObject* handle_remove(Handle h);
+
+// Closes any handle: the object goes when its last view and handle are gone.
+bool close_handle(Handle h);
+
+}  // namespace rk::os

@@ -1,0 +1,85 @@
+#include "platform/mapping.h"
+
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+
+#include "platform/last_error.h"
+
+#ifndef MAP_FIXED_NOREPLACE
+#define MAP_FIXED_NOREPLACE 0x100000
+#endif
+
+namespace rk::os {
+
+namespace {
+
+std::mutex g_views_mutex;
+std::map<uintptr_t, NamedObject*>* g_views = nullptr;
+
+}  // namespace
+
+Handle mapping_create(const char* name, uint32_t size, bool everyone) {
+  NamedObject* obj = object_create(Kind::Mapping, name, size, everyone);
+  if (obj == nullptr) return 0;
+  Handle h = handle_new(obj);
+  if (h == 0) object_release(obj);
+  return h;
+}
+
+Handle mapping_open(const char* name, LeftoverHook hook) {
+  NamedObject* obj = object_open(Kind::Mapping, name, 1, hook);
+  if (obj == nullptr) return 0;
+  Handle h = handle_new(obj);
+  if (h == 0) object_release(obj);
+  return h;
+}
+
+uint32_t mapping_size(Handle h) {
+  NamedObject* obj = handle_get(h, Kind::Mapping);
+  return obj == nullptr ? 0 : obj->size;
+}
+
+void* map_view(Handle h, uint32_t address) {
+  std::lock_guard<std::mutex> g(g_views_mutex);
+  NamedObject* obj = handle_get(h, Kind::Mapping);
+  if (obj == nullptr) return nullptr;
+  void* want = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
+  int flags = MAP_SHARED | (address != 0 ? MAP_FIXED_NOREPLACE : 0);
+  void* p = mmap(want, obj->size, PROT_READ | PROT_WRITE, flags, obj->fd, 0);
+  if (p == MAP_FAILED) {
+    set_last_error(errno);
+    return nullptr;
+  }
+  // A kernel that does not know MAP_FIXED_NOREPLACE takes the address as a hint.
+  if (address != 0 && p != want) {
+    munmap(p, obj->size);
+    set_last_error(EEXIST);
+    return nullptr;
+  }
+  if (g_views == nullptr) g_views = new std::map<uintptr_t, NamedObject*>;
+  (*g_views)[reinterpret_cast<uintptr_t>(p)] = obj;
+  ++obj->refs;
+  return p;
+}
+
+bool unmap_view(void* view) {
+  NamedObject* obj;
+  {
+    std::lock_guard<std::mutex> g(g_views_mutex);
+    auto it = g_views == nullptr ? decltype(g_views->end()){} : g_views->find(reinterpret_cast<uintptr_t>(view));
+    if (g_views == nullptr || it == g_views->end()) {
+      set_last_error(EINVAL);
+      return false;
+    }
+    obj = it->second;
+    g_views->erase(it);
+    munmap(view, obj->size);
+  }
+  object_release(obj);
+  return true;
+}
+
+}  // namespace rk::os

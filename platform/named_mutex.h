@@ -1,0 +1,25 @@
+// Named mutexes shared between processes: recursive per thread, and robust:
+// when the owner dies holding one, the next waiter gets it as if released.
+#pragma once
+
+#include "platform/handles.h"
+
+namespace rk::os {
+
+// A new mutex, not owned; 0 on failure (EEXIST: the name is live).
+Handle mutex_create(const char* name, bool everyone);
+
+// The live mutex of that name; 0 on failure (ENOENT: none exists).
+Handle mutex_open(const char* name);
+
+// Waits without time-out. 0 when acquired, also from a dead owner; otherwise
+// a system error number.
+int mutex_wait(Handle h);
+
+// 0 when released; otherwise a system error number (EPERM: not the owner).
+int mutex_release(Handle h);
+
+// True when the calling thread owns the mutex whose state is at body.
+bool mutex_owned_here(const void* body);
+
+}  // namespace rk::os

@@ -1,0 +1,28 @@
+// Kernel object names on the host: every named object is a POSIX
+// shared-memory object, and RKNAMESPACE is prefixed to every name so that
+// independent installations (and tests) never see each other's objects.
+#pragma once
+
+#include <string>
+
+namespace rk::os {
+
+// Longest kernel object name accepted (without the namespace prefix).
+constexpr size_t kMaxObjectName = 200;
+
+// The shared-memory name ("/" + RKNAMESPACE + name) of a kernel object name,
+// or an empty string when the result would not be a valid name.
+std::string object_path(const char* name);
+
+// Serialises create, open and remove-if-last across all processes of the
+// machine, so that a fresh object is never mistaken for a leftover and two
+// objects never share one name. Held only for a few system calls.
+class NameLock {
+ public:
+  NameLock();
+  ~NameLock();
+  NameLock(const NameLock&) = delete;
+  NameLock& operator=(const NameLock&) = delete;
+};
+
+}  // namespace rk::os

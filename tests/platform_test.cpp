@@ -1,0 +1,212 @@
+// Named objects across real processes: lifetime, exclusion, fixed-address
+// views, robust mutexes, auto-reset events, access and namespaces.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/last_error.h"
+#include "platform/mapping.h"
+#include "platform/named_event.h"
+#include "platform/named_mutex.h"
+#include "support/kernel_test.h"
+
+namespace rk::test {
+namespace {
+
+using PlatformTest = KernelTest;
+
+struct KindCase {
+  const char* create;
+  const char* open;
+  os::Handle (*open_here)(const char*);
+};
+const KindCase kKinds[] = {
+    {"mapcreate X 1000", "mapopen X", [](const char* n) { return os::mapping_open(n); }},
+    {"mtxcreate X", "mtxopen X", os::mutex_open},
+    {"evcreate X", "evopen X", os::event_open},
+};
+
+TEST_F(PlatformTest, KilledCreatorLeavesNothingThatBlocks) {
+  for (const KindCase& k : kKinds) {
+    SCOPED_TRACE(k.create);
+    Client creator;
+    creator.ok(k.create);
+    creator.kill_hard();
+    // The name is still on the disk, but nobody holds the object.
+    EXPECT_EQ(os::event_open("X") == 0 && k.open_here("X") == 0, true);
+    EXPECT_EQ(os::last_error(), ENOENT);
+    Client again;
+    again.ok(k.create);
+    again.kill_hard();
+  }
+}
+
+TEST_F(PlatformTest, NormalExitRemovesNameOfLastHolderOnly) {
+  for (const KindCase& k : kKinds) {
+    SCOPED_TRACE(k.create);
+    Client first, second;
+    first.ok(k.create);
+    second.ok(k.open);
+    first.send("exit 0");
+    EXPECT_EQ(first.wait_exit(), 0);
+    // The second process still holds it: the name stays and opens.
+    EXPECT_EQ(access(shm_file("X").c_str(), F_OK), 0);
+    Client third;
+    third.ok(k.open);
+    third.send("exit 0");
+    second.send("exit 0");
+    EXPECT_EQ(third.wait_exit(), 0);
+    EXPECT_EQ(second.wait_exit(), 0);
+    EXPECT_NE(access(shm_file("X").c_str(), F_OK), 0) << "name left by the last holder";
+  }
+}
+
+TEST_F(PlatformTest, RacingCreateOpenAndCloseNeverShareAName) {
+  Client racers[4];
+  for (Client& c : racers) c.send("race R 3000 30000000");
+  for (Client& c : racers) EXPECT_EQ(c.reply(), "ok 0");
+}
+
+TEST_F(PlatformTest, ViewsAtOneFixedAddressShareBytes) {
+  Client a, b;
+  uint32_t ha = a.ok("mapcreate S 10000");
+  uint32_t hb = b.ok("mapopen S");
+  EXPECT_EQ(a.ok("view " + std::to_string(ha) + " 30000000"), 0x30000000u);
+  EXPECT_EQ(b.ok("view " + std::to_string(hb) + " 30000000"), 0x30000000u);
+  a.ok("poke 30000010 1234abcd");
+  EXPECT_EQ(b.ok("peek 30000010"), 0x1234abcdu);
+  b.ok("poke 3000fffc 77");
+  EXPECT_EQ(a.ok("peek 3000fffc"), 0x77u);
+
+  // A second view over the taken range fails and leaves the first in place.
+  uint32_t other = a.ok("mapcreate T 1000");
+  EXPECT_EQ(a.call("view " + std::to_string(other) + " 30000000"), "err " + std::to_string(EEXIST));
+  EXPECT_EQ(a.call("view " + std::to_string(other) + " 3000f000"), "err " + std::to_string(EEXIST));
+  EXPECT_EQ(a.ok("peek 30000010"), 0x1234abcdu);
+  a.send("exit 0");
+  b.send("exit 0");
+  a.wait_exit();
+  b.wait_exit();
+}
+
+TEST_F(PlatformTest, MutexOfKilledOwnerGoesToNextWaiterAndNests) {
+  Client owner, waiter;
+  uint32_t ho = owner.ok("mtxcreate M");
+  uint32_t hw = waiter.ok("mtxopen M");
+  owner.ok("lock " + std::to_string(ho));
+  owner.ok("lock " + std::to_string(ho));
+  waiter.send("lock " + std::to_string(hw));
+  EXPECT_FALSE(waiter.reply_ready(200)) << "the waiter got a held mutex";
+  owner.kill_hard();
+  EXPECT_EQ(waiter.reply(), "ok");
+  waiter.ok("lock " + std::to_string(hw));
+  waiter.ok("unlock " + std::to_string(hw));
+  waiter.ok("unlock " + std::to_string(hw));
+  EXPECT_EQ(waiter.call("unlock " + std::to_string(hw)), "err " + std::to_string(EPERM));
+  waiter.send("exit 0");
+  waiter.wait_exit();
+}
+
+// Waiters announce themselves in the event's second word before they sleep.
+uint32_t sleepers(const std::string& file) {
+  uint32_t words[2] = {0, 0};
+  int fd = open(file.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    EXPECT_EQ(pread(fd, words, sizeof words, 0), static_cast<ssize_t>(sizeof words));
+    close(fd);
+  }
+  return words[1];
+}
+
+TEST_F(PlatformTest, EventSetReleasesExactlyOneWaitAndIsKeptUntilThen) {
+  Client a, b;
+  os::Handle mine = os::event_create("E", false);
+  ASSERT_NE(mine, 0u);
+  uint32_t ha = a.ok("evopen E");
+  uint32_t hb = b.ok("evopen E");
+
+  // Set before anyone waits: kept for the next wait.
+  EXPECT_EQ(os::event_set(mine), 0);
+  EXPECT_EQ(a.call("evwait " + std::to_string(ha)), "ok");
+
+  // Reset clears a pending set.
+  EXPECT_EQ(os::event_set(mine), 0);
+  EXPECT_EQ(os::event_reset(mine), 0);
+  a.send("evwait " + std::to_string(ha));
+  b.send("evwait " + std::to_string(hb));
+  for (int spins = 0; sleepers(shm_file("E")) != 2 && spins < 1000000; ++spins) sched_yield();
+  ASSERT_EQ(sleepers(shm_file("E")), 2u);
+
+  // One set, one release.
+  EXPECT_EQ(os::event_set(mine), 0);
+  while (!a.reply_ready(10) && !b.reply_ready(10)) {
+  }
+  Client& first = a.reply_ready(0) ? a : b;
+  Client& other = &first == &a ? b : a;
+  EXPECT_EQ(first.reply(), "ok");
+  EXPECT_FALSE(other.reply_ready(200)) << "one set released two waits";
+  EXPECT_EQ(os::event_set(mine), 0);
+  EXPECT_EQ(other.reply(), "ok");
+  EXPECT_TRUE(os::close_handle(mine));
+}
+
+TEST_F(PlatformTest, AccessFollowsTheEveryoneFlag) {
+  mode_t old = umask(077);   // the umask must not narrow shared objects
+  struct Case {
+    os::Handle h;
+    const char* name;
+    mode_t mode;
+  } cases[] = {
+      {os::mapping_create("m4", 100, true), "m4", 0666}, {os::mapping_create("m0", 100, false), "m0", 0600},
+      {os::mutex_create("x4", true), "x4", 0666},        {os::mutex_create("x0", false), "x0", 0600},
+      {os::event_create("e4", true), "e4", 0666},        {os::event_create("e0", false), "e0", 0600},
+  };
+  umask(old);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(c.h, 0u);
+    struct stat st;
+    ASSERT_EQ(stat(shm_file(c.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.mode);
+    EXPECT_TRUE(os::close_handle(c.h));
+  }
+}
+
+TEST_F(PlatformTest, NamespacesAreSeparateAndNamesAreExclusive) {
+  os::Handle mine = os::mapping_create("N", 100, false);
+  ASSERT_NE(mine, 0u);
+  EXPECT_EQ(os::mapping_create("N", 100, false), 0u);
+  EXPECT_EQ(os::last_error(), EEXIST);
+
+  std::string other = ns_ + "other_";
+  setenv("RKNAMESPACE", other.c_str(), 1);
+  EXPECT_EQ(os::mapping_open("N"), 0u);
+  EXPECT_EQ(os::last_error(), ENOENT);
+  os::Handle theirs = os::mapping_create("N", 100, false);
+  EXPECT_NE(theirs, 0u);
+  EXPECT_TRUE(os::close_handle(theirs));
+  setenv("RKNAMESPACE", ns_.c_str(), 1);
+
+  EXPECT_TRUE(os::close_handle(mine));
+  EXPECT_FALSE(os::close_handle(mine)) << "a closed handle still worked";
+  EXPECT_EQ(os::mapping_open("N"), 0u);
+}
+
+TEST_F(PlatformTest, ViewOutlivesItsHandle) {
+  os::Handle h = os::mapping_create("V", 4096, false);
+  void* view = os::map_view(h, 0x31000000);
+  ASSERT_EQ(view, reinterpret_cast<void*>(0x31000000));
+  EXPECT_TRUE(os::close_handle(h));
+  // The view alone keeps the object, and so its name, alive.
+  os::Handle again = os::mapping_open("V");
+  EXPECT_NE(again, 0u);
+  EXPECT_TRUE(os::close_handle(again));
+  EXPECT_TRUE(os::unmap_view(view));
+  EXPECT_EQ(os::mapping_open("V"), 0u);
+  EXPECT_FALSE(os::unmap_view(view));
+}
+
+}  // namespace
+}  // namespace rk::test

@@ -1,0 +1,71 @@
+// Test support: every test runs in a namespace of its own and must leave no
+// object behind; scripted client processes are driven through pipes.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rk::test {
+
+// A client process (tests/client) driven by one command line per step.
+class Client {
+ public:
+  Client();
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // Sends a command and returns its reply line ("ok ..." or "err N").
+  std::string call(const std::string& command);
+  // Sends a command whose reply is read later with reply().
+  void send(const std::string& command);
+  std::string reply();
+  // True when a reply line is ready within the given milliseconds.
+  bool reply_ready(int ms);
+
+  // The number after "ok", failing the test on any other reply.
+  uint32_t ok(const std::string& command);
+
+  void kill_hard();       // SIGKILL, then reaped
+  int wait_exit();        // exit status after "exit N"
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int to_ = -1;
+  int from_ = -1;
+  std::string buffer_;
+};
+
+// Captures what the process writes to its standard output.
+class StdoutCapture {
+ public:
+  StdoutCapture();
+  ~StdoutCapture();
+  std::string text();   // stops capturing and returns what was written
+ private:
+  int saved_ = -1;
+  int read_ = -1;
+  bool done_ = false;
+  std::string text_;
+};
+
+class KernelTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The /dev/shm names of this test's namespace that still exist.
+  std::vector<std::string> objects_left() const;
+  // The /dev/shm path of a kernel object name in this test's namespace.
+  std::string shm_file(const std::string& name) const;
+
+  std::string ns_;
+};
+
+}  // namespace rk::test
