@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,15 @@ void run(const std::string& line) {
   } else if (cmd == "race") {
     int bad = race(a, atoi(b.c_str()), hex(c));
     bad >= 0 ? reply_ok(std::to_string(bad)) : reply_err(os::last_error());
+  } else if (cmd == "kgdcreate") {
+    os::Handle h = 0;
+    Kgd* kgd = create_kgd(dec(a), 0, &h);
+    if (kgd != nullptr) {
+      attachment().kgd = kgd;
+      attachment().kgd_handle = h;
+      memcpy(kgd->name, b.c_str(), std::min<size_t>(b.size(), sizeof kgd->name - 1));
+    }
+    kgd != nullptr ? reply_ok(std::to_string(kgd->index)) : reply_err(os::last_error());
   } else if (cmd == "kgdopen") {
     Kgd* kgd = open_kgd(dec(a));
     if (kgd != nullptr) attachment().kgd = kgd;

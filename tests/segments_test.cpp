@@ -1,0 +1,325 @@
+// Segment 0 and the segments added after it: the address plan, the table
+// limits and the lazy mapping of new segments by other processes.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/attachment.h"
+#include "platform/kernel_objects.h"
+#include "platform/kgd_segment.h"
+#include "platform/mapping.h"
+#include "platform/named_event.h"
+#include "platform/segments.h"
+#include "support/kernel_test.h"
+
+namespace rk::test {
+namespace {
+
+// Segment 0 with just what the segment code reads: the name, the table
+// capacity and entry 0. Room behind the table holds test records.
+class SegmentsTest : public KernelTest {
+ protected:
+  static constexpr uint32_t kSpare = 65536;
+
+  Kgd* attach_frame(uint32_t kgd_size_hint, uint32_t maxsegs, uint16_t flags = 0) {
+    os::Handle h = 0;
+    const uint32_t table_end = kSegTableOffset + maxsegs * sizeof(SegEntry);
+    const uint32_t size = kgd_size_hint != 0 ? kgd_size_hint : table_end + kSpare;
+    Kgd* kgd = create_kgd(size, flags, &h);
+    if (kgd == nullptr) return nullptr;
+    kgd->flags = flags;
+    attachment().kgd = kgd;
+    attachment().kgd_handle = h;
+    memcpy(kgd->name, "PLANT", 6);
+    kgd->maxsegs = maxsegs;
+    kgd->nsegs = 1;
+    kgd->seg_table = addr_of(kgd) + kSegTableOffset;
+    at<SegEntry>(kgd->seg_table)[0] = SegEntry{addr_of(kgd), size, table_end, size - table_end, h, 0};
+    return kgd;
+  }
+
+  // A Client Process Table entry in the spare room of segment 0.
+  Addr spare_entry(Kgd* kgd, int n) {
+    return addr_of(kgd) + kSegTableOffset + kgd->maxsegs * sizeof(SegEntry) + n * sizeof(CptEntry);
+  }
+
+  SegEntry& entry(uint32_t n) { return at<SegEntry>(attachment().kgd->seg_table)[n]; }
+
+  void TearDown() override {
+    if (attachment().kgd != nullptr) unmap_all(attachment().kgd);
+    attachment() = Attachment{};
+    KernelTest::TearDown();
+  }
+};
+
+TEST_F(SegmentsTest, KgdMapsAtTheRkdllbaseAddress) {
+  struct {
+    const char* value;
+    uint32_t address;
+  } cases[] = {{nullptr, 0x20800000}, {"0", 0x20800000}, {"2a000000", 0x2a000000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value != nullptr ? c.value : "unset");
+    if (c.value != nullptr) setenv("RKDLLBASE", c.value, 1);
+    os::Handle h = 0;
+    Kgd* kgd = create_kgd(4096, 0, &h);
+    ASSERT_NE(kgd, nullptr);
+    EXPECT_EQ(addr_of(kgd), c.address);
+    EXPECT_EQ(kgd->index, 0u);
+    EXPECT_EQ(kgd->creator_pid, static_cast<uint32_t>(getpid()));
+    EXPECT_EQ(kgd->next_free, c.address + 4096);
+    EXPECT_TRUE(os::unmap_view(kgd));
+    EXPECT_TRUE(os::close_handle(h));
+    unsetenv("RKDLLBASE");
+  }
+}
+
+TEST_F(SegmentsTest, ThirtyThirdKgdIsRefused) {
+  os::Handle handles[kMaxKgds];
+  Kgd* kgds[kMaxKgds];
+  for (int i = 0; i < kMaxKgds; ++i) {
+    // Each kgd of this process needs an address range of its own.
+    char hexbase[16];
+    snprintf(hexbase, sizeof hexbase, "%x", 0x21000000 + i * 0x100000);
+    setenv("RKDLLBASE", hexbase, 1);
+    kgds[i] = create_kgd(4096, 0, &handles[i]);
+    ASSERT_NE(kgds[i], nullptr) << i;
+    EXPECT_EQ(kgds[i]->index, static_cast<uint32_t>(i));
+  }
+  setenv("RKDLLBASE", "24000000", 1);
+  os::Handle h = 0;
+  StdoutCapture out;
+  EXPECT_EQ(create_kgd(4096, 0, &h), nullptr);
+  EXPECT_EQ(out.text(), "KER: Too many applications running\n");
+  for (int i = 0; i < kMaxKgds; ++i) {
+    os::unmap_view(kgds[i]);
+    os::close_handle(handles[i]);
+  }
+}
+
+TEST_F(SegmentsTest, KgdThatCannotBeMadeIsReportedAndGone) {
+  os::Handle h = 0;
+  {
+    StdoutCapture out;
+    EXPECT_EQ(create_kgd(0, 0, &h), nullptr);
+    EXPECT_EQ(out.text(), "KER: Shared memory create failed\n");
+  }
+
+  os::Handle blocker = os::mapping_create("blocker", 4096, false);
+  void* taken = os::map_view(blocker, kDefaultBase);
+  ASSERT_NE(taken, nullptr);
+  StdoutCapture out;
+  EXPECT_EQ(create_kgd(4096, 0, &h), nullptr);
+  EXPECT_EQ(out.text(), "KER: Shared memory mapping failed\n");
+  EXPECT_EQ(open_kgd(0), nullptr) << "the failed kgd stayed behind";
+  os::unmap_view(taken);
+  os::close_handle(blocker);
+}
+
+TEST_F(SegmentsTest, LeftoverKgdTakesTheObjectsOfItsRtdbAlong) {
+  Client crashed;
+  EXPECT_EQ(crashed.ok("kgdcreate 4096 PLANT"), 0u);
+  crashed.ok("mapcreate PLANT_00_SEG01 1000");
+  crashed.ok("mtxcreate PLANT_CRIT_00");
+  crashed.ok("evcreate PLANT_00_00_00");
+  crashed.ok("mapcreate PLANTX 1000");
+  crashed.kill_hard();
+  EXPECT_EQ(objects_left().size(), 5u);
+
+  Client live;
+  live.ok("mapcreate PLANT_live 1000");
+  EXPECT_EQ(open_kgd(0), nullptr);
+  std::vector<std::string> left = objects_left();
+  std::sort(left.begin(), left.end());
+  // Only what does not belong to that RTDB, and what is still held, stays.
+  EXPECT_EQ(left, (std::vector<std::string>{ns_ + "PLANTX", ns_ + "PLANT_live"}));
+  live.send("exit 0");
+  EXPECT_EQ(live.wait_exit(), 0);
+}
+
+TEST_F(SegmentsTest, NewSegmentStartsOnTheBoundaryAboveThePrevious) {
+  // A kgd ending exactly on a boundary, and one ending 4 bytes past it,
+  // are both followed by a segment at the next boundary but one.
+  for (uint32_t size : {0x10000u, 0x10004u}) {
+    SCOPED_TRACE(size);
+    Kgd* kgd = attach_frame(size, 8);
+    ASSERT_NE(kgd, nullptr);
+    EXPECT_EQ(new_segment(100), 0x20820000u);
+    EXPECT_EQ(kgd->next_free, 0x20820000u + 100);
+    EXPECT_EQ(new_segment(0x10000), 0x20830000u);
+    unmap_all(kgd);
+    attachment() = Attachment{};
+  }
+}
+
+TEST_F(SegmentsTest, OddSizeIsRoundedUpToEven) {
+  Kgd* kgd = attach_frame(0, 8);
+  ASSERT_NE(kgd, nullptr);
+  Addr base = new_segment(4097);
+  ASSERT_NE(base, 0u);
+  EXPECT_EQ(kgd->nsegs, 2u);
+  EXPECT_EQ(entry(1).base, base);
+  EXPECT_EQ(entry(1).size, 4098u);
+  EXPECT_EQ(entry(1).used, 0u);
+  EXPECT_EQ(entry(1).free, 4098u);
+  EXPECT_EQ(entry(1).flags, 0u);
+  struct stat st;
+  ASSERT_EQ(stat(shm_file("PLANT_00_SEG01").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 4098);
+  at<uint8_t>(base)[4097] = 1;   // the whole rounded size is mapped
+}
+
+TEST_F(SegmentsTest, FullTableIsRefusedWithoutAMessage) {
+  Kgd* kgd = attach_frame(0, 3);
+  ASSERT_NE(kgd, nullptr);
+  EXPECT_NE(new_segment(100), 0u);
+  EXPECT_NE(new_segment(100), 0u);
+  StdoutCapture out;
+  EXPECT_EQ(new_segment(100), 0u);
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(kgd->nsegs, 3u);
+  EXPECT_EQ(objects_left().size(), 3u);
+}
+
+TEST_F(SegmentsTest, OtherProcessMapsExactlyTheSegmentsAddedSince) {
+  Kgd* kgd = attach_frame(0, 16);
+  ASSERT_NE(kgd, nullptr);
+  Addr first = new_segment(1000);
+  new_segment(1000);
+  CptEntry* old_client = at<CptEntry>(spare_entry(kgd, 0));
+  CptEntry* new_client = at<CptEntry>(spare_entry(kgd, 1));
+  char e0[16], e1[16];
+  snprintf(e0, sizeof e0, "%x", spare_entry(kgd, 0));
+  snprintf(e1, sizeof e1, "%x", spare_entry(kgd, 1));
+
+  Client b;
+  EXPECT_EQ(b.ok("kgdopen 0"), addr_of(kgd));
+  old_client->nmap = 1;
+  EXPECT_EQ(b.call(std::string("mapnew ") + e0), "ok all");
+  EXPECT_EQ(old_client->nmap, 3u);
+  std::string before = b.call("views");
+
+  Addr added[3];
+  for (Addr& a : added) a = new_segment(3000);
+  *at<uint32_t>(added[2] + 8) = 0xfeed;
+  *at<uint32_t>(first) = 0xbeef;
+  EXPECT_EQ(b.call(std::string("mapnew ") + e0), "ok all");
+  EXPECT_EQ(old_client->nmap, 6u);
+  std::string after = b.call("views");
+  // The views it had are the same ones; the three new ones are there too.
+  EXPECT_EQ(after.substr(0, before.size()), before);
+  EXPECT_EQ(std::count(after.begin(), after.end(), ' '), 6) << after;
+  EXPECT_EQ(after.find(" 0 "), std::string::npos) << after;
+  char peek[32];
+  snprintf(peek, sizeof peek, "peek %x", added[2] + 8);
+  EXPECT_EQ(b.ok(peek), 0xfeedu);
+  snprintf(peek, sizeof peek, "peek %x", first);
+  EXPECT_EQ(b.ok(peek), 0xbeefu);
+
+  // A newly registered client maps every segment from 1 on.
+  Client c;
+  c.ok("kgdopen 0");
+  new_client->nmap = 1;
+  EXPECT_EQ(c.call(std::string("mapnew ") + e1), "ok all");
+  EXPECT_EQ(new_client->nmap, 6u);
+  c.send("exit 0");
+  b.send("exit 0");
+  EXPECT_EQ(c.wait_exit(), 0);
+  EXPECT_EQ(b.wait_exit(), 0);
+}
+
+TEST_F(SegmentsTest, SegmentWhoseAddressIsTakenIsRetriedLater) {
+  Kgd* kgd = attach_frame(0, 16);
+  ASSERT_NE(kgd, nullptr);
+  Addr seg1 = new_segment(1000);
+  Addr seg2 = new_segment(1000);
+  CptEntry* client = at<CptEntry>(spare_entry(kgd, 0));
+  client->nmap = 1;
+  char e0[16], where[64];
+  snprintf(e0, sizeof e0, "%x", spare_entry(kgd, 0));
+
+  Client b;
+  b.ok("kgdopen 0");
+  // Something of b's own already sits where segment 1 belongs.
+  uint32_t blocker = b.ok("mapcreate blocker 1000");
+  snprintf(where, sizeof where, "view %u %x", blocker, seg1);
+  b.ok(where);
+  EXPECT_EQ(b.call(std::string("mapnew ") + e0), "ok missing");
+  EXPECT_EQ(client->nmap, 1u) << "nmap went past a segment that is not mapped";
+  std::string views = b.call("views");
+  EXPECT_EQ(views.rfind("ok 0 ", 0), 0u) << views;   // segment 1 missing,
+  EXPECT_NE(views.substr(5), "0 ") << views;          // segment 2 mapped
+
+  snprintf(where, sizeof where, "unview %x", seg1);
+  b.ok(where);
+  EXPECT_EQ(b.call(std::string("mapnew ") + e0), "ok all");
+  EXPECT_EQ(client->nmap, 3u);
+  snprintf(where, sizeof where, "peek %x", seg2);
+  b.ok(where);
+  b.send("exit 0");
+  EXPECT_EQ(b.wait_exit(), 0);
+}
+
+TEST_F(SegmentsTest, KernelObjectsAreOneEventPerSlotAndThreeMutexes) {
+  Kgd* kgd = attach_frame(0, 8, kFlagEveryone);
+  ASSERT_NE(kgd, nullptr);
+  kgd->napps = 2;
+  kgd->event_table = spare_entry(kgd, 0);
+  ASSERT_TRUE(create_kernel_objects(kgd));
+  const uint32_t* row = event_row(kgd, 0);
+  for (uint32_t i = 0; i < 2 * kSlots; ++i) EXPECT_NE(row[i], 0u) << i;
+  EXPECT_EQ(event_row(kgd, 1)[0], 0u) << "only row 0 belongs to the creator";
+  for (const char* name : {"PLANT_00_00_00", "PLANT_00_01_30", "PLANT_CRIT_00", "PLANT_SEM_KEY_00",
+                           "PLANT_SEM_CRIT_00"}) {
+    struct stat st;
+    ASSERT_EQ(stat(shm_file(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0666u) << name;
+  }
+  EXPECT_EQ(objects_left().size(), 1u + 62 + 3);
+
+  // Another process sets the event that row 0 holds for client 1:30.
+  Client other;
+  uint32_t ev = other.ok("evopen PLANT_00_01_30");
+  other.ok("evset " + std::to_string(ev));
+  EXPECT_EQ(os::event_wait(row[31 + 30]), 0);
+  other.ok("mtxopen PLANT_CRIT_00");
+
+  // A process that attaches opens the three mutexes once.
+  Attachment& att = attachment();
+  os::Handle created[kMutexCount];
+  std::copy(att.mutexes, att.mutexes + kMutexCount, created);
+  open_mutexes(kgd);
+  EXPECT_TRUE(std::equal(created, created + kMutexCount, att.mutexes));
+  close_mutexes();
+  for (os::Handle h : att.mutexes) EXPECT_EQ(h, 0u);
+  // Only the kernel mutex is still held by somebody, so only it opens again.
+  open_mutexes(kgd);
+  EXPECT_NE(att.mutexes[kKernelMutex], 0u);
+  EXPECT_EQ(att.mutexes[kKeyMutex], 0u);
+  EXPECT_EQ(att.mutexes[kSecondMutex], 0u);
+  close_mutexes();
+  other.send("exit 0");
+  EXPECT_EQ(other.wait_exit(), 0);
+  for (uint32_t i = 0; i < 2 * kSlots; ++i) os::close_handle(row[i]);
+}
+
+TEST_F(SegmentsTest, FailedKernelObjectsLeaveNothingOpen) {
+  Client squatter;
+  squatter.ok("evcreate PLANT_00_01_00");
+  Kgd* kgd = attach_frame(0, 8);
+  ASSERT_NE(kgd, nullptr);
+  kgd->napps = 2;
+  kgd->event_table = spare_entry(kgd, 0);
+  EXPECT_FALSE(create_kernel_objects(kgd));
+  for (uint32_t i = 0; i < 2 * kSlots; ++i) EXPECT_EQ(event_row(kgd, 0)[i], 0u) << i;
+  for (os::Handle h : attachment().mutexes) EXPECT_EQ(h, 0u);
+  // The kgd and the squatter's event, nothing else.
+  EXPECT_EQ(objects_left().size(), 2u);
+  squatter.send("exit 0");
+  EXPECT_EQ(squatter.wait_exit(), 0);
+}
+
+}  // namespace
+}  // namespace rk::test
