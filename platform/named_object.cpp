@@ -30,9 +30,9 @@ std::once_flag g_exit_once;
 // itself the last holder removes the name. Handles and views stay usable for
 // whatever else runs during exit.
 void give_up_at_exit() {
+  NameLock lock;
   std::lock_guard<std::mutex> g(g_live_mutex);
   if (g_live == nullptr) return;
-  NameLock lock;
   for (NamedObject* obj : *g_live) {
     if (obj->pid == getpid() && flock(obj->fd, LOCK_EX | LOCK_NB) == 0) shm_unlink(obj->path.c_str());
   }
@@ -184,8 +184,7 @@ void object_release(NamedObject* obj) {
 }
 
 void remove_leftovers(const char* prefix) {
-  const char* ns = getenv("RKNAMESPACE");
-  std::string start = std::string(ns != nullptr ? ns : "") + (prefix != nullptr ? prefix : "");
+  std::string start = name_space() + (prefix != nullptr ? prefix : "");
   if (start.empty()) return;   // never everything in the directory
   DIR* dir = opendir("/dev/shm");
   if (dir == nullptr) return;

@@ -35,11 +35,14 @@ int dir_fd() {
 
 }  // namespace
 
+std::string name_space() {
+  const char* ns = getenv("RKNAMESPACE");
+  return ns != nullptr ? ns : "";
+}
+
 std::string object_path(const char* name) {
   if (name == nullptr) return {};
-  const char* ns = getenv("RKNAMESPACE");
-  std::string path = "/";
-  if (ns != nullptr) path += ns;
+  std::string path = "/" + name_space();
   size_t len = strnlen(name, kMaxObjectName + 1);
   if (len == 0 || len > kMaxObjectName) return {};
   path.append(name, len);

@@ -10,6 +10,9 @@ namespace rk::os {
 // Longest kernel object name accepted (without the namespace prefix).
 constexpr size_t kMaxObjectName = 200;
 
+// The RKNAMESPACE prefix, empty when it is not set.
+std::string name_space();
+
 // The shared-memory name ("/" + RKNAMESPACE + name) of a kernel object name,
 // or an empty string when the result would not be a valid name.
 std::string object_path(const char* name);

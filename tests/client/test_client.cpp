@@ -21,6 +21,7 @@
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
 #include "platform/object_names.h"
+#include "platform/process_info.h"
 #include "platform/segments.h"
 
 namespace {
@@ -131,6 +132,9 @@ void run(const std::string& line) {
       out += std::to_string(att.views[i].view != nullptr ? att.views[i].handle : 0) + " ";
     }
     reply_ok(out);
+  } else if (cmd == "whoami") {
+    std::cout << "ok " << os::process_id() << "|" << os::command_line() << "|" << os::executable_path()
+              << std::endl;
   } else if (cmd == "exit") {
     exit(atoi(a.c_str()));
   } else {

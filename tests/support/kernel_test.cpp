@@ -22,7 +22,7 @@ namespace {
 constexpr int kReplyTimeoutMs = 60000;   // a hung client fails the test instead of hanging it
 }
 
-Client::Client() {
+Client::Client(const std::vector<std::string>& args) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe: " << strerror(errno);
@@ -32,8 +32,10 @@ Client::Client() {
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, in[0], 0);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  char* argv[] = {const_cast<char*>(RK_TEST_CLIENT), nullptr};
-  int rc = posix_spawn(&pid_, RK_TEST_CLIENT, &fa, nullptr, argv, environ);
+  std::vector<char*> argv{const_cast<char*>(RK_TEST_CLIENT)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int rc = posix_spawn(&pid_, RK_TEST_CLIENT, &fa, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
   close(in[0]);
   close(out[1]);

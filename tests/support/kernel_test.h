@@ -15,7 +15,7 @@ namespace rk::test {
 // A client process (tests/client) driven by one command line per step.
 class Client {
  public:
-  Client();
+  explicit Client(const std::vector<std::string>& args = {});
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
