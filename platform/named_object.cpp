@@ -86,24 +86,29 @@ NamedObject* make(Kind kind, int fd, uint32_t size, std::string path) {
   return obj;
 }
 
-// Removes the name if nobody holds the object; true if it was removed.
-bool remove_if_leftover(const std::string& path, LeftoverHook hook) {
+// Removes the name of the object behind fd if nobody holds it; true if it
+// was removed. The hook sees the bytes first.
+bool remove_if_unheld(int fd, const std::string& path, LeftoverHook hook) {
+  if (!nobody_else_holds(fd)) return false;
+  struct stat st;
+  if (hook != nullptr && fstat(fd, &st) == 0 && st.st_size > 0) {
+    void* p = mmap(nullptr, st.st_size, PROT_READ, MAP_SHARED, fd, 0);
+    if (p != MAP_FAILED) {
+      hook(p, static_cast<uint32_t>(st.st_size));
+      munmap(p, st.st_size);
+    }
+  }
+  shm_unlink(path.c_str());
+  return true;
+}
+
+// The same by name; true also when the name is already gone.
+bool remove_if_leftover(const std::string& path) {
   int fd = shm_open(path.c_str(), O_RDWR, 0);
   if (fd < 0) return errno == ENOENT;
-  bool leftover = nobody_else_holds(fd);
-  if (leftover) {
-    struct stat st;
-    if (hook != nullptr && fstat(fd, &st) == 0 && st.st_size > 0) {
-      void* p = mmap(nullptr, st.st_size, PROT_READ, MAP_SHARED, fd, 0);
-      if (p != MAP_FAILED) {
-        hook(p, static_cast<uint32_t>(st.st_size));
-        munmap(p, st.st_size);
-      }
-    }
-    shm_unlink(path.c_str());
-  }
+  bool removed = remove_if_unheld(fd, path, nullptr);
   close(fd);
-  return leftover;
+  return removed;
 }
 
 }  // namespace
@@ -117,7 +122,7 @@ NamedObject* object_create(Kind kind, const char* name, uint32_t size, bool ever
   int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
   if (fd < 0 && errno == EEXIST) {
     // A leftover gives way to the new object; a live object does not.
-    if (!remove_if_leftover(path, nullptr)) return fail(EEXIST);
+    if (!remove_if_leftover(path)) return fail(EEXIST);
     fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
   }
   if (fd < 0) return fail(errno);
@@ -149,9 +154,8 @@ NamedObject* object_open(Kind kind, const char* name, uint32_t min_size, Leftove
     close_keep_errno(fd);
     return fail(errno);
   }
-  if (nobody_else_holds(fd)) {
+  if (remove_if_unheld(fd, path, hook)) {
     close(fd);
-    remove_if_leftover(path, hook);
     return fail(ENOENT);
   }
   if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
@@ -190,7 +194,7 @@ void remove_leftovers(const char* prefix) {
   if (dir == nullptr) return;
   while (struct dirent* e = readdir(dir)) {
     if (strncmp(e->d_name, start.c_str(), start.size()) == 0) {
-      remove_if_leftover(std::string("/") + e->d_name, nullptr);
+      remove_if_leftover(std::string("/") + e->d_name);
     }
   }
   closedir(dir);
