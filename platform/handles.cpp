@@ -66,6 +66,13 @@ Handle handle_new(NamedObject* obj) {
   return (static_cast<uint32_t>(s->gen.load(std::memory_order_relaxed)) << 16) | (index + 1);
 }
 
+Handle handle_or_release(NamedObject* obj) {
+  if (obj == nullptr) return 0;
+  Handle h = handle_new(obj);
+  if (h == 0) object_release(obj);
+  return h;
+}
+
 NamedObject* handle_get(Handle h, Kind kind) {
   Slot* s = slot_of(h);
   NamedObject* obj = s == nullptr ? nullptr : s->obj.load(std::memory_order_acquire);

@@ -14,6 +14,10 @@ using Handle = uint32_t;
 // A handle for obj, or 0 when the table is full.
 Handle handle_new(NamedObject* obj);
 
+// A handle for an object just created or opened; when the table is full the
+// object is given up again and the result is 0. A null object gives 0.
+Handle handle_or_release(NamedObject* obj);
+
 // The object of a live handle of the given kind, or null (last error EBADF).
 // Lock-free: a handle must not be closed while another thread still uses it.
 NamedObject* handle_get(Handle h, Kind kind);

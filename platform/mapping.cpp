@@ -22,19 +22,11 @@ std::map<uintptr_t, NamedObject*>* g_views = nullptr;
 }  // namespace
 
 Handle mapping_create(const char* name, uint32_t size, bool everyone) {
-  NamedObject* obj = object_create(Kind::Mapping, name, size, everyone);
-  if (obj == nullptr) return 0;
-  Handle h = handle_new(obj);
-  if (h == 0) object_release(obj);
-  return h;
+  return handle_or_release(object_create(Kind::Mapping, name, size, everyone));
 }
 
 Handle mapping_open(const char* name, LeftoverHook hook) {
-  NamedObject* obj = object_open(Kind::Mapping, name, 1, hook);
-  if (obj == nullptr) return 0;
-  Handle h = handle_new(obj);
-  if (h == 0) object_release(obj);
-  return h;
+  return handle_or_release(object_open(Kind::Mapping, name, 1, hook));
 }
 
 uint32_t mapping_size(Handle h) {

@@ -24,13 +24,6 @@ EventState* state_of(Handle h) {
   return obj == nullptr ? nullptr : static_cast<EventState*>(obj->body);
 }
 
-Handle keep(NamedObject* obj) {
-  if (obj == nullptr) return 0;
-  Handle h = handle_new(obj);
-  if (h == 0) object_release(obj);
-  return h;
-}
-
 bool take(EventState* e) {
   uint32_t one = 1;
   return __atomic_compare_exchange_n(&e->signalled, &one, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
@@ -43,10 +36,12 @@ long futex(uint32_t* word, int op, uint32_t val) {
 }  // namespace
 
 Handle event_create(const char* name, bool everyone) {
-  return keep(object_create(Kind::Event, name, sizeof(EventState), everyone));
+  return handle_or_release(object_create(Kind::Event, name, sizeof(EventState), everyone));
 }
 
-Handle event_open(const char* name) { return keep(object_open(Kind::Event, name, sizeof(EventState))); }
+Handle event_open(const char* name) {
+  return handle_or_release(object_open(Kind::Event, name, sizeof(EventState)));
+}
 
 int event_set(Handle h) {
   EventState* e = state_of(h);

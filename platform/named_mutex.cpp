@@ -16,13 +16,6 @@ pthread_mutex_t* body_of(Handle h) {
   return obj == nullptr ? nullptr : static_cast<pthread_mutex_t*>(obj->body);
 }
 
-Handle keep(NamedObject* obj) {
-  if (obj == nullptr) return 0;
-  Handle h = handle_new(obj);
-  if (h == 0) object_release(obj);
-  return h;
-}
-
 }  // namespace
 
 Handle mutex_create(const char* name, bool everyone) {
@@ -41,11 +34,11 @@ Handle mutex_create(const char* name, bool everyone) {
     set_last_error(rc);
     return 0;
   }
-  return keep(obj);
+  return handle_or_release(obj);
 }
 
 Handle mutex_open(const char* name) {
-  return keep(object_open(Kind::Mutex, name, sizeof(pthread_mutex_t)));
+  return handle_or_release(object_open(Kind::Mutex, name, sizeof(pthread_mutex_t)));
 }
 
 int mutex_wait(Handle h) {
