@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "core/shared_addr.h"
+#include "include/rk.h"
 
 namespace rk {
 
@@ -26,11 +27,17 @@ constexpr uint16_t kFlagEveryone = 4;    // named objects accessible to everyone
 
 #pragma pack(push, 1)
 
-// Attribute Table record, 32 of them in the kgd.
+// Attribute Table record, also the unit in which clients pass attributes.
+// Slot n of the table stands for attribute bit 1 << n.
+constexpr int kAttrSlots = 32;
+constexpr int kAttrNameBytes = 32;
 struct AttrRecord {
-  uint8_t bytes[36];
+  char name[kAttrNameBytes];  // any bytes; a first byte 0 marks an unused slot
+  int32_t length;             // leading name bytes that count; stored as at most 32
 };
 RK_CHECK_SIZE(AttrRecord, 36);
+RK_CHECK_OFFSET(AttrRecord, name, 0);
+RK_CHECK_OFFSET(AttrRecord, length, 32);
 
 // Configuration time: hour, minute, second, hundredths, day, month, year,
 // weekday, then one word without a defined value.
@@ -95,7 +102,7 @@ struct Kgd {
   uint32_t creator_pid;
   uint16_t mbx_limit;       // default mailbox limit
   ConfigTime config_time;
-  AttrRecord attrs[32];
+  AttrRecord attrs[kAttrSlots];
   uint8_t reserved1654[2048 - 1654];
   Addr reserved2048;
   uint32_t next_free;       // next free mapping address
@@ -299,6 +306,234 @@ struct AppData {
   uint8_t bytes[128];
 };
 RK_CHECK_SIZE(AppData, 128);
+
+// ---- Tag database layout ----
+
+// Value kinds (the stat field of a type).
+constexpr uint16_t kKindPlain = 0;     // the value bytes themselves
+constexpr uint16_t kKindDigital = 1;   // bit 31 of the change word, no kernel bytes
+constexpr uint16_t kKindString = 2;    // a StringDesc
+constexpr uint16_t kKindMessage = 3;   // a MsgQueue; callers pass MessageRecords
+
+constexpr int kTypeSlots = 200;        // type table capacity and pair array length
+constexpr uint16_t kDigitalUsiz = 2;   // callers see a digital value as a u16 0 or 1
+
+// Kernel Data Type Table entry; a type is named by its index in the table.
+struct TypeEntry {
+  uint16_t stat;           // value kind, kKind*
+  uint16_t max;            // number of tags; indexes 0..max-1
+  uint16_t usiz;           // bytes of a value in a caller's buffer; 0 marks an unused slot
+  uint16_t ksiz;           // bytes of a value in the kernel, after the attribute word
+  uint16_t type_class;     // kept as given, read by the move
+  uint16_t per_app;        // nonzero: one value array per application, else one shared
+  uint32_t change_bytes;   // max x 8
+  uint32_t value_bytes;    // max x (ksiz + 4)
+  Addr shared_values;      // the shared value array when per_app is 0, else 0
+  char name[16];           // compared over 16 bytes, NUL not required
+};
+RK_CHECK_SIZE(TypeEntry, 40);
+RK_CHECK_OFFSET(TypeEntry, stat, 0);
+RK_CHECK_OFFSET(TypeEntry, max, 2);
+RK_CHECK_OFFSET(TypeEntry, usiz, 4);
+RK_CHECK_OFFSET(TypeEntry, ksiz, 6);
+RK_CHECK_OFFSET(TypeEntry, type_class, 8);
+RK_CHECK_OFFSET(TypeEntry, per_app, 10);
+RK_CHECK_OFFSET(TypeEntry, change_bytes, 12);
+RK_CHECK_OFFSET(TypeEntry, value_bytes, 16);
+RK_CHECK_OFFSET(TypeEntry, shared_values, 20);
+RK_CHECK_OFFSET(TypeEntry, name, 24);
+
+// One type's arrays in one application; an application's pair array holds
+// kTypeSlots of them, indexed by type. 0 until the arrays are placed.
+struct TagArrayPair {
+  Addr change_array;       // ChangeEntry[max]
+  Addr value_array;        // max cells of ValueCellHeader + ksiz bytes
+};
+RK_CHECK_SIZE(TagArrayPair, 8);
+RK_CHECK_OFFSET(TagArrayPair, change_array, 0);
+RK_CHECK_OFFSET(TagArrayPair, value_array, 4);
+
+// Change word bits.
+constexpr uint32_t kChangeBits = 0x7FFFFFFFu;  // one change bit per slot (own bit)
+constexpr uint32_t kDigitalBit = 0x80000000u;  // the value of a digital tag
+
+// Change entry of one tag.
+struct ChangeEntry {
+  uint32_t change_word;    // kChangeBits and kDigitalBit
+  uint32_t wait_word;      // own bits of the clients waiting on the tag
+};
+RK_CHECK_SIZE(ChangeEntry, 8);
+RK_CHECK_OFFSET(ChangeEntry, change_word, 0);
+RK_CHECK_OFFSET(ChangeEntry, wait_word, 4);
+
+// Start of a tag's value cell; the type's ksiz kernel value bytes follow.
+struct ValueCellHeader {
+  uint32_t attr_word;      // attribute bits of the tag
+};
+RK_CHECK_SIZE(ValueCellHeader, 4);
+RK_CHECK_OFFSET(ValueCellHeader, attr_word, 0);
+
+// Kernel value of a string tag; the buffer is reserved once and never released.
+struct StringDesc {
+  Addr buffer;             // 0 until a buffer is reserved
+  uint16_t size;           // buffer capacity in bytes
+  uint16_t length;         // bytes of text in it
+};
+RK_CHECK_SIZE(StringDesc, 8);
+RK_CHECK_OFFSET(StringDesc, buffer, 0);
+RK_CHECK_OFFSET(StringDesc, size, 4);
+RK_CHECK_OFFSET(StringDesc, length, 6);
+
+// Tag reference {type, index}, as callers pass it and as a tag list holds it.
+using TagRef = rk_tag_ref;
+RK_CHECK_SIZE(TagRef, 4);
+RK_CHECK_OFFSET(TagRef, type, 0);
+RK_CHECK_OFFSET(TagRef, index, 2);
+
+// ---- Kernel memory pools ----
+
+// A kernel memory handle is {u16 pool index, u16 slot word}; the slot word is
+// the slot number in its low 10 bits and the pool's generation above them.
+constexpr uint16_t kSlotNumberMask = 0x03FF;
+constexpr uint16_t kGenerationStep = 1024;
+constexpr uint16_t kPoolFree = 0xFFFF;        // free slot, free block, no next slot
+constexpr uint32_t kPoolBytes = 65536;        // one pool segment
+constexpr uint16_t kPoolSlots = 1000;         // u16 handle table at the pool base
+constexpr uint16_t kPoolUnitBytes = 16;
+constexpr uint32_t kPoolFirstBlock = 2000;    // offset of the first block: 2 x slots
+constexpr uint16_t kPoolUnits = 3969;         // units from the first block; 32 bytes unused
+constexpr uint32_t kMaxMemBytes = 63488;      // largest request: a whole empty pool
+
+// Kernel Memory Table entry: one memory pool. Sizes and counts in units.
+struct MemEntry {
+  Addr base;               // pool segment; the handle table starts here
+  Addr first_block;        // base + kPoolFirstBlock
+  Addr first_free;         // lowest free block, 0 when none
+  Addr last_block;         // highest block
+  uint16_t unit_bytes;     // kPoolUnitBytes
+  uint16_t slots;          // kPoolSlots
+  uint16_t next_slot;      // slot the next allocation takes; kPoolFree when none
+  uint16_t generation;     // a multiple of kGenerationStep
+  uint16_t nused;          // allocated blocks
+  uint16_t nfree;          // free blocks
+  uint16_t used_units;     // allocated units
+  uint16_t free_units;     // free units over all free blocks
+};
+RK_CHECK_SIZE(MemEntry, 32);
+RK_CHECK_OFFSET(MemEntry, base, 0);
+RK_CHECK_OFFSET(MemEntry, first_block, 4);
+RK_CHECK_OFFSET(MemEntry, first_free, 8);
+RK_CHECK_OFFSET(MemEntry, last_block, 12);
+RK_CHECK_OFFSET(MemEntry, unit_bytes, 16);
+RK_CHECK_OFFSET(MemEntry, slots, 18);
+RK_CHECK_OFFSET(MemEntry, next_slot, 20);
+RK_CHECK_OFFSET(MemEntry, generation, 22);
+RK_CHECK_OFFSET(MemEntry, nused, 24);
+RK_CHECK_OFFSET(MemEntry, nfree, 26);
+RK_CHECK_OFFSET(MemEntry, used_units, 28);
+RK_CHECK_OFFSET(MemEntry, free_units, 30);
+
+// Header of a pool block, one unit; the payload follows it.
+struct PoolBlockHeader {
+  uint16_t slot_word;      // the slot word of the block's handle, kPoolFree when free
+  uint16_t size_units;     // header included
+  uint8_t reserved[12];    // moved with the block, never read
+};
+RK_CHECK_SIZE(PoolBlockHeader, kPoolUnitBytes);
+RK_CHECK_OFFSET(PoolBlockHeader, slot_word, 0);
+RK_CHECK_OFFSET(PoolBlockHeader, size_units, 2);
+RK_CHECK_OFFSET(PoolBlockHeader, reserved, 4);
+
+// ---- Message values ----
+
+// A caller's element of a mailbox tag.
+struct MessageRecord {
+  Addr data;               // message data in the caller's process, 0 for none
+  uint16_t size;           // capacity of that buffer (reading)
+  uint16_t length;         // bytes to send, or bytes delivered
+  uint8_t caller_fields[14];  // the writer's, handed to the reader unchanged
+};
+RK_CHECK_SIZE(MessageRecord, 22);
+RK_CHECK_OFFSET(MessageRecord, data, 0);
+RK_CHECK_OFFSET(MessageRecord, size, 4);
+RK_CHECK_OFFSET(MessageRecord, length, 6);
+RK_CHECK_OFFSET(MessageRecord, caller_fields, 8);
+
+constexpr uint16_t kMbxOwned = 1;          // MsgQueue flags: the mailbox has an owner
+constexpr uint32_t kMbxLimitUnit = 1024;   // mailbox limits are in KiB
+
+// Kernel value of a mailbox tag: a queue of message blocks. Only count tells
+// emptiness, since 0 is a valid memory handle. All zero: empty, unowned, default limit.
+struct MsgQueue {
+  uint32_t head;           // memory handle of the first message
+  uint32_t tail;           // memory handle of the last message
+  uint16_t flags;          // kMbxOwned
+  uint16_t owner;          // client id of the owner, 0 when none
+  uint32_t queued_bytes;   // sum of length + kMsgBlockHeader over the messages
+  uint16_t limit_kib;      // 0: the kgd's default limit
+  uint16_t count;          // queued messages
+};
+RK_CHECK_SIZE(MsgQueue, 20);
+RK_CHECK_OFFSET(MsgQueue, head, 0);
+RK_CHECK_OFFSET(MsgQueue, tail, 4);
+RK_CHECK_OFFSET(MsgQueue, flags, 8);
+RK_CHECK_OFFSET(MsgQueue, owner, 10);
+RK_CHECK_OFFSET(MsgQueue, queued_bytes, 12);
+RK_CHECK_OFFSET(MsgQueue, limit_kib, 16);
+RK_CHECK_OFFSET(MsgQueue, count, 18);
+
+// Start of the memory block of one queued message; length data bytes follow.
+struct MessageBlock {
+  uint32_t next;           // memory handle of the next message, 0 in the last
+  uint16_t writer;         // client id of the writer
+  uint16_t zero;           // always 0
+  MessageRecord record;    // data 0, size 0, length and the writer's caller fields
+};
+constexpr uint32_t kMsgBlockHeader = 30;
+RK_CHECK_SIZE(MessageBlock, kMsgBlockHeader);
+RK_CHECK_OFFSET(MessageBlock, next, 0);
+RK_CHECK_OFFSET(MessageBlock, writer, 4);
+RK_CHECK_OFFSET(MessageBlock, zero, 6);
+RK_CHECK_OFFSET(MessageBlock, record, 8);
+
+// ---- dbrt segments ----
+
+constexpr uint32_t kMaxDbrtSegs = 400;
+constexpr uint32_t kDbrtSegBytes = 2048000;   // least size of every dbrt segment but the first
+
+// Header at the base of a dbrt segment; blocks tile the rest.
+struct DbrtSegHeader {
+  Addr seg_entry;          // the segment's Kernel Segment Table entry
+  Addr free_head;          // first block on the free list, 0 when none
+};
+RK_CHECK_SIZE(DbrtSegHeader, 8);
+RK_CHECK_OFFSET(DbrtSegHeader, seg_entry, 0);
+RK_CHECK_OFFSET(DbrtSegHeader, free_head, 4);
+
+// Header of a dbrt block; an array is the payload that follows it.
+struct DbrtBlockHeader {
+  Addr owner;              // base of the segment
+  Addr prev_block;         // previous block in address order, 0 for the first
+  Addr prev_free;          // free-list links
+  Addr next_free;
+  uint32_t payload_bytes;
+};
+RK_CHECK_SIZE(DbrtBlockHeader, 20);
+RK_CHECK_OFFSET(DbrtBlockHeader, owner, 0);
+RK_CHECK_OFFSET(DbrtBlockHeader, prev_block, 4);
+RK_CHECK_OFFSET(DbrtBlockHeader, prev_free, 8);
+RK_CHECK_OFFSET(DbrtBlockHeader, next_free, 12);
+RK_CHECK_OFFSET(DbrtBlockHeader, payload_bytes, 16);
+
+// A segment's own overhead: its header and one block header.
+constexpr uint32_t kDbrtSegOverhead = sizeof(DbrtSegHeader) + sizeof(DbrtBlockHeader);
+static_assert(kDbrtSegOverhead == 28, "dbrt segment overhead");
+
+// ---- Tag lists ----
+
+// A tag list is one memory block of count TagRefs in the setter's order; the
+// references must take fewer than this many bytes.
+constexpr uint32_t kTagListLimitBytes = 65536;
 
 #pragma pack(pop)
 
