@@ -14,45 +14,29 @@
 #include "platform/named_event.h"
 #include "platform/segments.h"
 #include "support/kernel_test.h"
+#include "support/test_frame.h"
 
 namespace rk::test {
 namespace {
 
-// Segment 0 with just what the segment code reads: the name, the table
-// capacity and entry 0. Room behind the table holds test records.
 class SegmentsTest : public KernelTest {
  protected:
-  static constexpr uint32_t kSpare = 65536;
-
-  Kgd* attach_frame(uint32_t kgd_size_hint, uint32_t maxsegs, uint16_t flags = 0) {
-    os::Handle h = 0;
-    const uint32_t table_end = kSegTableOffset + maxsegs * sizeof(SegEntry);
-    const uint32_t size = kgd_size_hint != 0 ? kgd_size_hint : table_end + kSpare;
-    Kgd* kgd = create_kgd(size, flags, &h);
-    if (kgd == nullptr) return nullptr;
-    kgd->flags = flags;
-    attachment().kgd = kgd;
-    attachment().kgd_handle = h;
-    memcpy(kgd->name, "PLANT", 6);
-    kgd->maxsegs = maxsegs;
-    kgd->nsegs = 1;
-    kgd->seg_table = addr_of(kgd) + kSegTableOffset;
-    at<SegEntry>(kgd->seg_table)[0] = SegEntry{addr_of(kgd), size, table_end, size - table_end, h, 0};
-    return kgd;
+  Kgd* attach_frame(uint32_t size, uint32_t maxsegs, uint16_t flags = 0) {
+    frame_ = attach_test_frame(maxsegs, 65536, flags, size);
+    return frame_.kgd;
   }
 
   // A Client Process Table entry in the spare room of segment 0.
-  Addr spare_entry(Kgd* kgd, int n) {
-    return addr_of(kgd) + kSegTableOffset + kgd->maxsegs * sizeof(SegEntry) + n * sizeof(CptEntry);
-  }
+  Addr spare_entry(Kgd*, int n) { return frame_.spare + n * sizeof(CptEntry); }
 
   SegEntry& entry(uint32_t n) { return at<SegEntry>(attachment().kgd->seg_table)[n]; }
 
   void TearDown() override {
-    if (attachment().kgd != nullptr) unmap_all(attachment().kgd);
-    attachment() = Attachment{};
+    detach_test_frame();
     KernelTest::TearDown();
   }
+
+  TestFrame frame_;
 };
 
 TEST_F(SegmentsTest, KgdMapsAtTheRkdllbaseAddress) {
@@ -149,8 +133,7 @@ TEST_F(SegmentsTest, NewSegmentStartsOnTheBoundaryAboveThePrevious) {
     EXPECT_EQ(new_segment(100), 0x20820000u);
     EXPECT_EQ(kgd->next_free, 0x20820000u + 100);
     EXPECT_EQ(new_segment(0x10000), 0x20830000u);
-    unmap_all(kgd);
-    attachment() = Attachment{};
+    detach_test_frame();
   }
 }
 

@@ -1,0 +1,50 @@
+#include <cerrno>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "client/commands.h"
+
+namespace rk::test {
+
+namespace {
+std::map<std::string, Command>& registry() {
+  static std::map<std::string, Command> commands;
+  return commands;
+}
+}  // namespace
+
+const std::string& Args::str(size_t i) const {
+  static const std::string empty;
+  return i < words.size() ? words[i] : empty;
+}
+
+RegisterCommand::RegisterCommand(const char* name, Command command) { registry()[name] = command; }
+
+void reply_ok(const std::string& values) {
+  std::cout << "ok" << (values.empty() ? "" : " ") << values << std::endl;
+}
+void reply_err(int err) { std::cout << "err " << err << std::endl; }
+void reply_rc(int rc) { rc == 0 ? reply_ok() : reply_err(rc); }
+void reply_value(long long value) { reply_ok(std::to_string(value)); }
+
+}  // namespace rk::test
+
+int main() {
+  using namespace rk::test;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream in(line);
+    std::string name, word;
+    Args args;
+    in >> name;
+    while (in >> word) args.words.push_back(word);
+    auto it = registry().find(name);
+    if (it == registry().end()) {
+      reply_err(EINVAL);
+    } else {
+      it->second(args);
+    }
+  }
+  return 0;
+}
