@@ -171,12 +171,9 @@ RK_CHECK_OFFSET(Kgd, event_table, 2056);
 
 constexpr uint32_t kSegTableOffset = 2060;
 
-// kusr record: one domain with its number of application instances.
-struct KusrRecord {
-  char name[16];
-  char text[16];
-  uint32_t instances;
-};
+// kusr record: one domain with its number of application instances. Run
+// managers pass these to the kernel, so the record is public.
+using KusrRecord = rk_kusr;
 RK_CHECK_SIZE(KusrRecord, 36);
 RK_CHECK_OFFSET(KusrRecord, text, 16);
 RK_CHECK_OFFSET(KusrRecord, instances, 32);
@@ -319,18 +316,14 @@ constexpr int kTypeSlots = 200;        // type table capacity and pair array len
 constexpr uint16_t kDigitalUsiz = 2;   // callers see a digital value as a u16 0 or 1
 
 // Kernel Data Type Table entry; a type is named by its index in the table.
-struct TypeEntry {
-  uint16_t stat;           // value kind, kKind*
-  uint16_t max;            // number of tags; indexes 0..max-1
-  uint16_t usiz;           // bytes of a value in a caller's buffer; 0 marks an unused slot
-  uint16_t ksiz;           // bytes of a value in the kernel, after the attribute word
-  uint16_t type_class;     // kept as given, read by the move
-  uint16_t per_app;        // nonzero: one value array per application, else one shared
-  uint32_t change_bytes;   // max x 8
-  uint32_t value_bytes;    // max x (ksiz + 4)
-  Addr shared_values;      // the shared value array when per_app is 0, else 0
-  char name[16];           // compared over 16 bytes, NUL not required
-};
+// Run managers pass their type tables in this layout, so it is public:
+// stat (value kind, kKind*), max (tags, indexes 0..max-1), usiz (bytes of a
+// value in a caller's buffer; 0 marks an unused slot), ksiz (bytes in the
+// kernel after the attribute word), type_class (kept as given), per_app
+// (nonzero: one value array per application), change_bytes (max x 8),
+// value_bytes (max x (ksiz + 4)), shared_values (the shared value array when
+// per_app is 0), name (compared over 16 bytes, NUL not required).
+using TypeEntry = rk_type_entry;
 RK_CHECK_SIZE(TypeEntry, 40);
 RK_CHECK_OFFSET(TypeEntry, stat, 0);
 RK_CHECK_OFFSET(TypeEntry, max, 2);

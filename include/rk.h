@@ -23,11 +23,38 @@ extern "C" {
 /* Client id: application index in the high byte, slot 0..30 in the low. */
 typedef uint16_t rk_client_id;
 
+#pragma pack(push, 1)
+
 /* Tag reference: the tag's type, then its index within the type. */
 typedef struct rk_tag_ref {
   uint16_t type;
   uint16_t index;
 } rk_tag_ref;
+
+/* A domain of the RTDB and its number of application instances. */
+typedef struct rk_kusr {
+  char name[16];      /* the domain name clients give in RKDOMAIN */
+  char text[16];
+  uint32_t instances;
+} rk_kusr;
+
+/* One entry of a type table (40 bytes). The caller fills stat, max, usiz,
+ * type_class, per_app and name; the kernel writes ksiz, change_bytes and
+ * value_bytes back. */
+typedef struct rk_type_entry {
+  uint16_t stat;           /* value kind: 0 plain, 1 digital, 2 string, 3 message queue */
+  uint16_t max;            /* number of tags of the type */
+  uint16_t usiz;           /* bytes of one value in a caller's buffer; 0 marks an unused slot */
+  uint16_t ksiz;           /* bytes of one value kept in the kernel */
+  uint16_t type_class;     /* kept as given */
+  uint16_t per_app;        /* nonzero: every application has its own values */
+  uint32_t change_bytes;   /* max x 8 */
+  uint32_t value_bytes;    /* max x (ksiz + 4) */
+  uint32_t shared_values;  /* address of the shared value array, else 0 */
+  char name[16];           /* compared over all 16 bytes */
+} rk_type_entry;
+
+#pragma pack(pop)
 
 #ifdef __cplusplus
 }
