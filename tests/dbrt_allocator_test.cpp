@@ -4,6 +4,7 @@
 // after every allocator call (see DbrtTest).
 #include "storage/dbrt_allocator.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -309,7 +310,7 @@ TEST_F(DbrtAllocatorTest, GrowThatFailsChangesNothing) {
   release(freed);
   slots[1] = 0;
   slots[2] = freed;             // a stale address
-  slots[3] = frame_.spare + 64; // not an array at all
+  slots[3] = frame_.spare + 64;  // not an array at all
 
   struct {
     const char* name;
@@ -345,7 +346,8 @@ TEST_F(DbrtAllocatorTest, ManyOperationsKeepEveryArrayIntact) {
   std::vector<Array> arrays;
   Addr* next_slot = at<Addr>(frame_.spare);
   std::mt19937 rng(7);
-  auto mark = [](const Array& a) { return static_cast<uint8_t>(reinterpret_cast<uintptr_t>(a.slot) >> 2); };
+  // Never 0, so that a mark cannot pass for zeroed memory.
+  auto mark = [](const Array& a) { return static_cast<uint8_t>((addr_of(a.slot) >> 2) % 255 + 1); };
   auto intact = [&](const Array& a) {
     const uint8_t* p = at<uint8_t>(*a.slot);
     return std::all_of(p, p + a.bytes, [&](uint8_t c) { return c == mark(a); });
@@ -368,6 +370,7 @@ TEST_F(DbrtAllocatorTest, ManyOperationsKeepEveryArrayIntact) {
         const uint32_t larger = a.bytes + bytes;
         if (grow(larger, a.slot) != 0) continue;
         EXPECT_TRUE(intact(a));
+        EXPECT_TRUE(all_zero(*a.slot + a.bytes, larger - a.bytes));
         memset(at<uint8_t>(*a.slot), mark(a), larger);
         a.bytes = larger;
       } else {

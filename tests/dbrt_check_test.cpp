@@ -1,6 +1,7 @@
 // The consistency check of dbrt segments finds each kind of damage.
 #include "storage/dbrt_check.h"
 
+#include <cstring>
 #include <functional>
 
 #include "platform/segments.h"
