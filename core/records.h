@@ -530,6 +530,9 @@ constexpr uint32_t kTagListLimitBytes = 65536;
 
 #pragma pack(pop)
 
+// Kernel Segment Table entry n.
+inline SegEntry* seg_entry(const Kgd* kgd, uint32_t n) { return at<SegEntry>(kgd->seg_table) + n; }
+
 // Event-handle table: one row per client (a x 31 + s), one u32 handle per
 // client event in it; row and column count are applications x 31.
 inline uint32_t* event_row(const Kgd* kgd, uint16_t id) {

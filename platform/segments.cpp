@@ -11,8 +11,6 @@ namespace rk {
 
 namespace {
 
-SegEntry* seg_table(const Kgd* kgd) { return at<SegEntry>(kgd->seg_table); }
-
 void segment_name(char* buf, const Kgd* kgd, uint32_t n) {
   kfmt(buf, "%s_%02d_SEG%02d", RtdbName(kgd).text, kgd->index, n);
 }
@@ -34,7 +32,7 @@ void map_segment(const Kgd* kgd, uint32_t n) {
   segment_name(name, kgd, n);
   os::Handle h = os::mapping_open(name);
   if (h == 0) return;
-  void* view = os::map_view(h, seg_table(kgd)[n].base);
+  void* view = os::map_view(h, seg_entry(kgd, n)->base);
   if (view == nullptr) {
     os::close_handle(h);
     return;
@@ -64,7 +62,7 @@ Addr new_segment(uint32_t size) {
   }
   // A new mapping is all zero already.
   kgd->next_free = static_cast<uint32_t>(base) + size;
-  seg_table(kgd)[n] = SegEntry{static_cast<Addr>(base), size, 0, size, h, 0};
+  *seg_entry(kgd, n) = SegEntry{static_cast<Addr>(base), size, 0, size, h, 0};
   map_new_segments(nullptr);
   attachment().views[n] = SegmentView{h, view};
   // Published last: other processes act only on entries below the count.
