@@ -2,6 +2,7 @@
 // are decimal, as the kernel functions take them (-1, -2, -3 included).
 #include "client/commands.h"
 #include "core/client_ids.h"
+#include "core/kernel_mutex.h"
 #include "platform/attachment.h"
 #include "platform/kernel_objects.h"
 #include "platform/kgd_segment.h"
@@ -22,6 +23,8 @@ const RegisterCommand commands[] = {
        open_mutexes(kgd);
        attachment().mutexes[kKernelMutex] != 0 ? reply_ok() : reply_err(os::last_error());
      }},
+    {"take", [](const Args& a) { reply_value(kmutex_take(a.dec(0))); }},
+    {"give", [](const Args& a) { reply_value(kmutex_give(a.dec(0))); }},
     {"owned", [](const Args& a) { reply_value(resolve_owned(resolve_app(id_of(a, 0)), id_of(a, 0)) != nullptr); }},
     {"errno", [](const Args& a) { reply_value(rk_errno(id_of(a, 0))); }},
 };
