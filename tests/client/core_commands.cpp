@@ -1,6 +1,9 @@
 // Commands on client ids, the kernel mutex and client events. Client ids
 // are decimal, as the kernel functions take them (-1, -2, -3 included).
+#include <cerrno>
+
 #include "client/commands.h"
+#include "core/client_events.h"
 #include "core/client_ids.h"
 #include "core/kernel_mutex.h"
 #include "platform/attachment.h"
@@ -12,6 +15,9 @@ namespace rk::test {
 namespace {
 
 uint16_t id_of(const Args& a, size_t i) { return static_cast<uint16_t>(a.dec(i)); }
+
+// The live entry an id names, resolved as an operation without the ownership rule would.
+CptEntry* entry_of(const Args& a) { return resolve_entry(resolve_app(id_of(a, 0)), id_of(a, 0)); }
 
 const RegisterCommand commands[] = {
     // Attaches to the RTDB of a kgd index as a registering client does: the kgd and the mutexes.
@@ -27,6 +33,16 @@ const RegisterCommand commands[] = {
     {"give", [](const Args& a) { reply_value(kmutex_give(a.dec(0))); }},
     {"owned", [](const Args& a) { reply_value(resolve_owned(resolve_app(id_of(a, 0)), id_of(a, 0)) != nullptr); }},
     {"errno", [](const Args& a) { reply_value(rk_errno(id_of(a, 0))); }},
+    {"openev",
+     [](const Args& a) {
+       CptEntry* e = entry_of(a);
+       if (e == nullptr) return reply_err(EINVAL);
+       open_events(e);
+       reply_ok();
+     }},
+    {"closeev", [](const Args& a) { reply_value(close_events(entry_of(a))); }},
+    {"waitev", [](const Args& a) { reply_value(wait_own_event(id_of(a, 0))); }},
+    {"post", [](const Args& a) { reply_value(post_event(a.dec(0), id_of(a, 1))); }},
 };
 
 }  // namespace
