@@ -56,6 +56,10 @@ typedef struct rk_type_entry {
 
 #pragma pack(pop)
 
+/* The error number of the client's last failed call, sign-extended; -1 when
+ * the id names no live client. */
+RK_API int rk_errno(rk_client_id id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,13 +2,34 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace rk::os {
 
-uint32_t process_id() { return static_cast<uint32_t>(getpid()); }
+namespace {
+
+// The kernel asks for its process id on hot paths (every kernel mutex take),
+// so it is read once and read again only in a forked child.
+std::atomic<uint32_t> g_pid{0};
+
+void refresh_pid() { g_pid.store(static_cast<uint32_t>(getpid()), std::memory_order_relaxed); }
+
+}  // namespace
+
+uint32_t process_id() {
+  uint32_t pid = g_pid.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    static const int watched = pthread_atfork(nullptr, nullptr, refresh_pid);
+    (void)watched;
+    refresh_pid();
+    pid = g_pid.load(std::memory_order_relaxed);
+  }
+  return pid;
+}
 
 std::string command_line() {
   std::string text;

@@ -6,6 +6,7 @@
 
 namespace rk::os {
 
+// Cheap: read from the system once per process (again after a fork).
 uint32_t process_id();
 
 // The command line: the arguments joined by blanks.

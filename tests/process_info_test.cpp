@@ -1,4 +1,7 @@
 // Process identity, environment and time as the kernel reads them.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +21,17 @@ TEST_F(ProcessInfoTest, IdentityOfAnotherProcess) {
   ASSERT_NE(realpath(RK_TEST_CLIENT, exe), nullptr);
   std::string expected = "ok " + std::to_string(c.pid()) + "|" + RK_TEST_CLIENT + " first arg second|" + exe;
   EXPECT_EQ(c.call("whoami"), expected);
+}
+
+TEST_F(ProcessInfoTest, ForkedChildHasItsOwnId) {
+  ASSERT_EQ(os::process_id(), static_cast<uint32_t>(getpid()));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(os::process_id() == static_cast<uint32_t>(getpid()) ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child saw its parent's id";
+  EXPECT_EQ(os::process_id(), static_cast<uint32_t>(getpid()));
 }
 
 TEST_F(ProcessInfoTest, EnvironmentVariables) {

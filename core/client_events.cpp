@@ -1,0 +1,104 @@
+#include "core/client_events.h"
+
+#include "core/client_ids.h"
+#include "platform/attachment.h"
+#include "platform/kernel_objects.h"
+#include "platform/last_error.h"
+#include "platform/named_event.h"
+#include "platform/process_info.h"
+
+namespace rk {
+
+namespace {
+
+// The attached RTDB when it has an event-handle table.
+const Kgd* events_kgd() {
+  const Kgd* kgd = attachment().kgd;
+  return kgd != nullptr && kgd->event_table != 0 ? kgd : nullptr;
+}
+
+uint32_t column_of(uint16_t id) { return static_cast<uint32_t>(app_index(id)) * kSlots + slot_of(id); }
+
+// The cell of row `from`, column `to`; null unless both name a slot.
+uint32_t* event_cell(const Kgd* kgd, uint16_t from, uint16_t to) {
+  if (kgd == nullptr || !names_slot(kgd, from) || !names_slot(kgd, to)) return nullptr;
+  return event_row(kgd, from) + column_of(to);
+}
+
+// The row of an entry, with its number of cells; null when it has none.
+uint32_t* row_of(const Kgd* kgd, const CptEntry* entry, uint32_t* cells) {
+  const int32_t id = kgd == nullptr || entry == nullptr ? -1 : client_id_of(kgd, entry);
+  if (id < 0) return nullptr;
+  *cells = kgd->napps * kSlots;
+  return event_row(kgd, static_cast<uint16_t>(id));
+}
+
+// The client id of the first entry registered for the calling process, or -1.
+int32_t own_client_id(const Kgd* kgd) {
+  const uint32_t self = os::process_id();
+  for (uint32_t a = 0; a < kgd->napps; ++a) {
+    const AppBlock* app = app_block(kgd, a);
+    for (uint32_t s = 0; s < kSlots; ++s) {
+      if (app->cpt[s].pid == self) return static_cast<int32_t>(a << 8 | s);
+    }
+  }
+  return -1;
+}
+
+int post_by_name(const Kgd* kgd, uint16_t to) {
+  if (!names_slot(kgd, to)) return -1;
+  char name[64];
+  client_event_name(name, kgd, static_cast<uint32_t>(app_index(to)), slot_of(to));
+  const os::Handle h = os::event_open(name);
+  if (h == 0) return os::last_error();
+  const int rc = os::event_set(h);
+  os::close_handle(h);
+  return rc;
+}
+
+}  // namespace
+
+void open_events(CptEntry* entry) {
+  const Kgd* kgd = events_kgd();
+  uint32_t cells = 0;
+  uint32_t* row = row_of(kgd, entry, &cells);
+  if (row == nullptr) return;
+  char name[64];
+  for (uint32_t c = 0; c < cells; ++c) {
+    client_event_name(name, kgd, c / kSlots, c % kSlots);
+    row[c] = os::event_open(name);
+  }
+}
+
+int close_events(CptEntry* entry) {
+  uint32_t cells = 0;
+  uint32_t* row = row_of(events_kgd(), entry, &cells);
+  if (row == nullptr) return -1;
+  for (uint32_t c = 0; c < cells; ++c) {
+    if (row[c] != 0 && os::close_handle(row[c])) row[c] = 0;
+  }
+  return 0;
+}
+
+int set_own_event(uint16_t id, bool on) {
+  const uint32_t* cell = event_cell(events_kgd(), id, id);
+  if (cell == nullptr) return -1;
+  return on ? os::event_set(*cell) : os::event_reset(*cell);
+}
+
+int wait_own_event(uint16_t id) {
+  const uint32_t* cell = event_cell(events_kgd(), id, id);
+  return cell == nullptr ? -1 : os::event_wait(*cell);
+}
+
+int post_event(int32_t from, uint16_t to) {
+  const Kgd* kgd = events_kgd();
+  if (kgd == nullptr) return -1;
+  if (from == kSelfByName) return post_by_name(kgd, to);
+  if (from == kSelf) from = own_client_id(kgd);
+  if (from < 0 || from > 0xFFFF) return -1;
+  const uint32_t* cell = event_cell(kgd, static_cast<uint16_t>(from), to);
+  return cell == nullptr ? -1 : os::event_set(*cell);
+}
+
+}  // namespace rk

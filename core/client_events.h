@@ -1,0 +1,38 @@
+// Client events: one auto-reset event per application and slot, the way
+// clients wake each other. Each client keeps its own handles of every
+// client event in its row of the event-handle table; a row's handles mean
+// something only in the process of that row's client.
+#pragma once
+
+#include <cstdint>
+
+#include "core/records.h"
+
+namespace rk {
+
+// Opens every client event by name into the entry's row; an event that
+// does not open leaves a null handle there. Does nothing for an entry that
+// is not in the attached RTDB.
+void open_events(CptEntry* entry);
+
+// Closes every handle of the entry's row and clears each one that closed.
+// 0, or -1 for no entry.
+int close_events(CptEntry* entry);
+
+// Sets (on) or resets (off) the caller's own event through its own row.
+// 0, a system error number, or -1 when id names no slot.
+int set_own_event(uint16_t id, bool on);
+
+// Waits without time-out for the caller's own event and consumes it.
+// 0, a system error number, or -1 when id names no slot.
+int wait_own_event(uint16_t id);
+
+// Sets the event of client `to` from client `from`, through from's row.
+// From kSelf: from the calling process's entry, the first over all
+// applications and slots with its process id, live or not. From
+// kSelfByName: through a handle opened by name just for this. 0, a system
+// error number, or -1 when from or to names no slot or the caller has no
+// entry.
+int post_event(int32_t from, uint16_t to);
+
+}  // namespace rk

@@ -1,0 +1,57 @@
+// Client ids: the application index in the high byte, the slot in the low.
+// Every operation that acts for a client first turns the caller's id into its
+// application block and Client Process Table entry; an id that does not
+// resolve makes the operation fail with -1 and store nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "core/records.h"
+
+namespace rk {
+
+// Ids that stand for the calling process rather than a client. The kernel
+// mutex takes all three; -2 is never counted as nested. Posting an event
+// from -1 posts from the caller's own entry, from -3 opens the target's
+// event by name.
+constexpr int32_t kSelf = -1;
+constexpr int32_t kSelfStrict = -2;
+constexpr int32_t kSelfByName = -3;
+
+// The application index of an id: its high byte taken with the sign of the
+// 16-bit id, so ids from 0x8000 on give a negative index that names nothing.
+inline int32_t app_index(uint16_t id) { return static_cast<int16_t>(id) >> 8; }
+
+inline uint32_t slot_of(uint16_t id) { return id & 255u; }
+
+// True when id names a slot of an existing application of kgd, whatever
+// the state of the slot or the application.
+inline bool names_slot(const Kgd* kgd, uint16_t id) {
+  const int32_t a = app_index(id);
+  return a >= 0 && static_cast<uint32_t>(a) < kgd->napps && slot_of(id) < kSlots;
+}
+
+inline AppBlock* app_block(const Kgd* kgd, uint32_t a) { return at<AppBlock>(kgd->app_blocks) + a; }
+
+// The entry an id names; check names_slot first.
+inline CptEntry* slot_entry(const Kgd* kgd, uint16_t id) {
+  return &app_block(kgd, static_cast<uint32_t>(app_index(id)))->cpt[slot_of(id)];
+}
+
+// The client id of an entry in kgd's application blocks, or -1 when the
+// address is not the start of one.
+int32_t client_id_of(const Kgd* kgd, const CptEntry* entry);
+
+// The block of the application an id names: null unless an RTDB is attached
+// and valid, and the application exists and is active.
+AppBlock* resolve_app(uint16_t id);
+
+// The entry of the id's slot in app: null for no block, a slot of 31 or
+// more, or a slot without a live client.
+CptEntry* resolve_entry(AppBlock* app, uint16_t id);
+
+// As resolve_entry; and when the RTDB accepts client ids only from their
+// own process (kFlagOwnerCheck), null unless the caller registered the slot.
+CptEntry* resolve_owned(AppBlock* app, uint16_t id);
+
+}  // namespace rk
