@@ -60,6 +60,50 @@ typedef struct rk_type_entry {
  * the id names no live client. */
 RK_API int rk_errno(rk_client_id id);
 
+/* ---- RTDB lifecycle ---- */
+
+/* Creates an RTDB named `name` (1..15 characters) with its domains, each
+ * with its number of application instances, and its type table (the kernel
+ * writes ksiz and the array sizes back into `layout`). The segment table
+ * holds `segments` + 400 entries, the memory table `memories`. Returns the
+ * kgd index 0..31, or -1 when this process is already attached, -41 when an
+ * RTDB of that name exists (case ignored), -10 for a bad name or a missing
+ * record pointer, -2 when the shared memory or the kernel objects cannot be
+ * made, or the negated error of the layout build. */
+RK_API int rk_create_rtdb(const char* program_dir, const char* app_dir, const char* name,
+                          const rk_kusr* kusr_records, uint32_t kusr_count, rk_type_entry* layout,
+                          uint32_t layout_size, uint32_t segments, uint32_t memories, uint16_t flags);
+
+/* Deletes the attached RTDB, or else the one of kgd_index. 0 when deleted
+ * or still in use by running applications, -1 when there is no valid RTDB. */
+RK_API int rk_delete_rtdb(int kgd_index);
+
+/* Attach to the first RTDB, or to the next one above *index; the kgd index
+ * is stored through index. 0, -7 for a null pointer, -22 when already
+ * attached, -42 when there is no (further) RTDB (32 is stored then). */
+RK_API int rk_map_firstkgd(int* index);
+RK_API int rk_map_nextkgd(int* index);
+
+/* Detaches this process from its RTDB. Always 0. */
+RK_API int rk_unmap_kgd(void);
+
+/* ORs *flags into the flags of the attached RTDB. 0, or -7 for null. */
+RK_API int rk_init(uint16_t* flags);
+
+/* Marks the attached RTDB not valid: client ids stop resolving. 0. */
+RK_API int rk_reinit(void);
+
+/* Either pointer may be null. tick: milliseconds of a monotonic clock.
+ * time[0..7]: local hour, minute, second, hundredths, day, month, year,
+ * day of the week (0 Sunday). 0. */
+RK_API int rk_get_tick(uint32_t* tick, uint16_t* time);
+
+/* "Korvamentis 7.5", in the same static buffer on every call. */
+RK_API const char* rk_get_title(void);
+
+/* The kernel's copyright notice. */
+RK_API const char* rk_get_copyrt(void);
+
 #ifdef __cplusplus
 }
 #endif

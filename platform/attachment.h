@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/records.h"
 #include "platform/handles.h"
@@ -12,6 +13,7 @@ namespace rk {
 struct SegmentView {
   os::Handle handle;
   void* view;
+  bool created;   // this process made the segment, so the handle in its table entry is ours
 };
 
 enum KernelMutex { kKernelMutex, kKeyMutex, kSecondMutex, kMutexCount };
@@ -22,6 +24,8 @@ struct Attachment {
   SegmentView* views = nullptr;     // one pair per segment table entry; pair 0 unused
   uint32_t nviews = 0;
   os::Handle mutexes[kMutexCount] = {};
+  bool created_kgd = false;                // this process created the attached RTDB
+  std::vector<os::Handle> created_events;  // the client events it made for it
 };
 
 // This process's attachment.

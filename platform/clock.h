@@ -15,6 +15,9 @@ struct LocalTime {
 
 LocalTime local_time();
 
+// The local time of a moment given in seconds since the epoch.
+LocalTime local_time_at(int64_t seconds, uint16_t millisecond);
+
 void sleep_ms(uint32_t ms);
 
 }  // namespace rk::os

@@ -37,7 +37,7 @@ void map_segment(const Kgd* kgd, uint32_t n) {
     os::close_handle(h);
     return;
   }
-  v = SegmentView{h, view};
+  v = SegmentView{h, view, false};
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ Addr new_segment(uint32_t size) {
   kgd->next_free = static_cast<uint32_t>(base) + size;
   *seg_entry(kgd, n) = SegEntry{static_cast<Addr>(base), size, 0, size, h, 0};
   map_new_segments(nullptr);
-  attachment().views[n] = SegmentView{h, view};
+  attachment().views[n] = SegmentView{h, view, true};
   // Published last: other processes act only on entries below the count.
   __atomic_store_n(&kgd->nsegs, n + 1, __ATOMIC_RELEASE);
   return static_cast<Addr>(base);

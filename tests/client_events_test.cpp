@@ -30,7 +30,9 @@ TEST_F(ClientEventsTest, OpenFillsTheRowWhereEventsExistAndCloseClearsIt) {
   for (uint32_t c = 0; c < 2 * kSlots; ++c) {
     SCOPED_TRACE(c);
     EXPECT_EQ(row[c] != 0, c != 5);
-    if (c != 5) EXPECT_NE(row[c], creator[c]) << "not a handle of its own";
+    if (c != 5) {
+      EXPECT_NE(row[c], creator[c]) << "not a handle of its own";
+    }
   }
   EXPECT_EQ(event_row(db.kgd, 0x0100)[0], 0u) << "a neighbouring row was written";
   // The opened handle and the creator's lead to the same event.

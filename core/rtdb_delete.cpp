@@ -1,0 +1,55 @@
+// Deleting an RTDB. The objects go when the last process lets go of them.
+#include "core/rtdb.h"
+#include "platform/attachment.h"
+#include "platform/handles.h"
+#include "platform/kgd_segment.h"
+#include "rk.h"
+
+namespace rk {
+
+void delete_attached_rtdb(bool unmap_views) {
+  Attachment& att = attachment();
+  Kgd* kgd = att.kgd;
+  kgd->name[0] = '\0';
+  __atomic_store_n(&kgd->state, 0, __ATOMIC_SEQ_CST);
+  // The segment table records the handle of each segment's creator, and a
+  // handle means something only in its own process: close just our own.
+  for (uint32_t i = 1; i < att.nviews; ++i) {
+    SegmentView& v = att.views[i];
+    if (v.created && v.handle != 0) os::close_handle(v.handle);
+    if (v.created) v.handle = 0;
+  }
+  if (att.created_kgd && att.kgd_handle != 0) {
+    os::close_handle(att.kgd_handle);
+    att.kgd_handle = 0;
+  }
+  if (unmap_views) {
+    detach_rtdb();
+  } else {
+    forget_rtdb();
+  }
+}
+
+}  // namespace rk
+
+using namespace rk;
+
+extern "C" RK_API int rk_delete_rtdb(int kgd_index) {
+  Attachment& att = attachment();
+  bool opened_here = false;
+  if (att.kgd == nullptr && kgd_index >= 0 && kgd_index < kMaxKgds) {
+    if (Kgd* kgd = open_kgd(static_cast<uint32_t>(kgd_index))) {
+      attach_kgd(kgd);
+      opened_here = true;
+    }
+  }
+  Kgd* kgd = att.kgd;
+  if (kgd == nullptr || kgd->state == 0 || kgd->running_apps > 0) {
+    const int result = kgd == nullptr || kgd->state == 0 ? -1 : 0;
+    // An RTDB attached only for this call is let go again.
+    if (opened_here) detach_rtdb();
+    return result;
+  }
+  delete_attached_rtdb(false);
+  return 0;
+}

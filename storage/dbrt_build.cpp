@@ -1,0 +1,151 @@
+#include "storage/dbrt_build.h"
+
+#include <cstring>
+
+#include "core/errors.h"
+#include "core/kernel_mutex.h"
+#include "storage/dbrt_allocator.h"
+
+namespace rk {
+
+namespace {
+
+constexpr uint32_t kBlockHeader = sizeof(DbrtBlockHeader);
+
+// Existing types may only gain tags; everything else about them, the
+// per-application flag included, must stay as it is.
+int check_compatible(const Kgd* kgd, const TypeEntry* req, uint32_t count) {
+  const uint32_t current = kgd->ntypes;
+  if (count < current || count >= kTypeSlots) return kErrIncompatible;
+  const TypeEntry* types = at<TypeEntry>(kgd->type_table);
+  bool grows = count > current;
+  for (uint32_t i = 0; i < current; ++i) {
+    const TypeEntry& now = types[i];
+    const TypeEntry& want = req[i];
+    if (want.stat != now.stat || want.usiz != now.usiz || want.type_class != now.type_class ||
+        (want.per_app != 0) != (now.per_app != 0) || memcmp(want.name, now.name, sizeof now.name) != 0 ||
+        want.max < now.max) {
+      return kErrIncompatible;
+    }
+    grows = grows || want.max > now.max;
+  }
+  return grows ? 0 : kErrNothingToDo;
+}
+
+// Checks each entry's value kind and size and fills in what follows from them.
+int check_kinds(TypeEntry* req, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    TypeEntry& t = req[i];
+    bool ok;
+    switch (t.stat) {
+      case kKindPlain: ok = t.usiz != 0 && t.usiz % 2 == 0; t.ksiz = t.usiz; break;
+      case kKindDigital: ok = t.usiz == kDigitalUsiz; t.ksiz = 0; break;
+      case kKindString: ok = t.usiz == sizeof(StringDesc); t.ksiz = sizeof(StringDesc); break;
+      case kKindMessage: ok = t.usiz == sizeof(MessageRecord); t.ksiz = sizeof(MsgQueue); break;
+      default: ok = false;
+    }
+    if (!ok) return kErrBadTag;
+    t.change_bytes = t.max * sizeof(ChangeEntry);
+    t.value_bytes = (t.ksiz + 4u) * t.max;
+  }
+  return 0;
+}
+
+// One placement pass: grows the arrays of every type whose max changes.
+// Returns the bytes still missing, with a block header for each array that
+// did not fit.
+uint64_t place_arrays(Kgd* kgd, const TypeEntry* req, uint32_t count) {
+  TypeEntry* types = at<TypeEntry>(kgd->type_table);
+  AppBlock* blocks = at<AppBlock>(kgd->app_blocks);
+  uint64_t shortfall = 0;
+  uint32_t failures = 0;
+  auto grow = [&](uint32_t bytes, Addr* slot) {
+    if (dbrt_grow(kgd, bytes, slot) != 0) {
+      shortfall += bytes;
+      ++failures;
+    }
+  };
+  for (uint32_t i = 0; i < count; ++i) {
+    const TypeEntry& t = req[i];
+    if (t.max == types[i].max) continue;
+    if (t.per_app == 0) grow(t.value_bytes, &types[i].shared_values);
+    for (uint32_t a = 0; a < kgd->napps; ++a) {
+      TagArrayPair& pair = at<TagArrayPair>(blocks[a].pairs)[i];
+      if (t.per_app == 0) {
+        pair.value_array = types[i].shared_values;
+      } else {
+        grow(t.value_bytes, &pair.value_array);
+      }
+      grow(t.change_bytes, &pair.change_array);
+    }
+  }
+  return shortfall + uint64_t{kBlockHeader} * failures;
+}
+
+// Passes until everything fits or a pass gets no further than the one
+// before it (growing one array frees its old block for the next).
+uint64_t place_until_stuck(Kgd* kgd, const TypeEntry* req, uint32_t count) {
+  uint64_t shortfall = place_arrays(kgd, req, count);
+  for (uint64_t previous = ~uint64_t{0}; shortfall != 0 && shortfall != previous;) {
+    previous = shortfall;
+    shortfall = place_arrays(kgd, req, count);
+  }
+  return shortfall;
+}
+
+int place_all(Kgd* kgd, const TypeEntry* req, uint32_t count) {
+  uint64_t shortfall = place_until_stuck(kgd, req, count);
+  if (shortfall != 0 && kgd->nsegs >= 2) {
+    if (dbrt_add_segment(kgd, 0) == nullptr) return kErrNoMemory;
+    shortfall = place_until_stuck(kgd, req, count);
+  }
+  if (shortfall != 0) {
+    if (shortfall > 0xFFFFFFFFu - 64 || dbrt_add_segment(kgd, static_cast<uint32_t>(shortfall)) == nullptr) {
+      return kErrNoMemory;
+    }
+    shortfall = place_until_stuck(kgd, req, count);
+  }
+  return shortfall == 0 ? 0 : kErrNoMemory;
+}
+
+void commit(Kgd* kgd, const TypeEntry* req, uint32_t count) {
+  TypeEntry* types = at<TypeEntry>(kgd->type_table);
+  for (uint32_t i = 0; i < count; ++i) {
+    TypeEntry& t = types[i];
+    if (i >= kgd->ntypes) {
+      t.stat = req[i].stat;
+      t.usiz = req[i].usiz;
+      t.ksiz = req[i].ksiz;
+      t.type_class = req[i].type_class;
+      t.per_app = req[i].per_app;
+      // Copied as a string: the bytes after a NUL become 0.
+      strncpy(t.name, req[i].name, sizeof t.name);
+    }
+    t.max = req[i].max;
+    t.change_bytes = req[i].change_bytes;
+    t.value_bytes = req[i].value_bytes;
+  }
+  kgd->ntypes = count;
+}
+
+int build_locked(Kgd* kgd, TypeEntry* req, uint32_t count) {
+  if (req == nullptr && count != 0) return kErrNullArg;
+  if (int r = check_compatible(kgd, req, count)) return r;
+  if (int r = check_kinds(req, count)) return r;
+  if (int r = place_all(kgd, req, count)) return r;
+  commit(kgd, req, count);
+  return 0;
+}
+
+}  // namespace
+
+int dbrt_build(Kgd* kgd, TypeEntry* table, uint32_t count) {
+  // The strict take: never counted as nested, so the build really excludes
+  // every other holder.
+  if (kmutex_take(-2) != 0) return kErrKernelMutex;
+  int r = build_locked(kgd, table, count);
+  kmutex_give(-1);
+  return r;
+}
+
+}  // namespace rk

@@ -1,0 +1,18 @@
+// Building the tag database layout: validating a type table, placing or
+// growing every type's change and value arrays, and committing the table.
+#pragma once
+
+#include <cstdint>
+
+#include "core/records.h"
+
+namespace rk {
+
+// Installs `count` entries of `table`: the existing types first, unchanged
+// but for larger max, then the new types. Writes ksiz and the array sizes
+// back into the caller's entries. 0, or kErrKernelMutex, kErrIncompatible,
+// kErrNothingToDo, kErrBadTag or kErrNoMemory. Existing tags keep their
+// values and change bits when their arrays grow.
+int dbrt_build(Kgd* kgd, TypeEntry* table, uint32_t count);
+
+}  // namespace rk
