@@ -1,0 +1,21 @@
+// The database lock: one holder per RTDB, nested per client, handed from
+// the releaser straight to the first queued waiter.
+#pragma once
+
+#include <cstdint>
+
+#include "core/records.h"
+
+namespace rk {
+
+// With the kernel mutex held and the entry queued: gives the mutex, sleeps
+// until the lock has been handed to the entry and takes the mutex again.
+// 0 when the entry holds the lock, -1 (mutex not held) when the event wait
+// or the mutex failed.
+int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id);
+
+// Records a grant of the lock to the entry and maps the segments created
+// since its client last mapped. Kernel mutex held.
+void note_grant(Kgd* kgd, CptEntry* entry);
+
+}  // namespace rk

@@ -1,0 +1,42 @@
+// The lock/wait queue of an RTDB: one chain of Client Process Table entries
+// through their link fields, from the kgd's queue head, by priority (higher
+// first) and, within a priority, by arrival. It holds the clients waiting
+// for the database lock (wait state 1) and those sleeping until a tag or a
+// mailbox changes (states 2, 3 and 4). Every function here runs with the
+// kernel mutex held.
+#pragma once
+
+#include <cstdint>
+
+#include "core/records.h"
+
+namespace rk {
+
+enum WaitState : uint16_t {
+  kNotWaiting = 0,
+  kWaitLock = 1,
+  kWaitTag = 2,
+  kWaitMailbox = 3,
+  kWaitEither = 4,
+};
+
+// The application block an entry belongs to, or null for an address that
+// is not an entry of this RTDB.
+AppBlock* app_of_entry(const Kgd* kgd, const CptEntry* entry);
+
+// Queues the entry in `state` behind every entry of its priority or higher.
+void enqueue(Kgd* kgd, CptEntry* entry, uint16_t state);
+
+// Takes the first live entry waiting in `state` off the queue; entries of
+// clients that have left are dropped on the way. Null when there is none.
+CptEntry* dequeue(Kgd* kgd, uint16_t state);
+
+// Takes the entry off the queue wherever it stands; nothing when it is not
+// queued.
+void unlink_queued(Kgd* kgd, CptEntry* entry);
+
+// Passes the database lock to the first client waiting for it, or frees
+// it, and wakes the new holder with an event posted from `giver`.
+void hand_over(Kgd* kgd, int32_t giver);
+
+}  // namespace rk
