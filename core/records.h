@@ -208,39 +208,11 @@ enum CptStat {
   kStatCount
 };
 
-// Client Process Table entry: one client slot of an application.
-struct CptEntry {
-  Addr link;              // next entry in the lock/wait queue
-  char name[32];          // task name; empty marks a free slot
-  char desc[80];
-  char cmdline[128];      // configured command line
-  char args[128];         // the registered process's arguments
-  char text2[128];        // second configured text
-  char modpath[128];      // executable of the registered process
-  uint16_t type;
-  uint16_t stat;
-  uint16_t nmap;          // segment table entries mapped in the client's process
-  uint16_t prty;          // queue priority, higher first
-  uint16_t config;        // configured value from the template
-  uint16_t lock;          // database lock nesting depth
-  uint16_t reserved640;
-  uint16_t wait_state;    // 0 none, 1 lock, 2 tag, 3 mailbox, 4 either
-  int16_t errnum;         // last error number
-  uint32_t pid;
-  uint32_t stamp;         // tick of the lock grant or of the wait's start
-  uint32_t stats[kStatCount];
-  uint32_t sig_pending;
-  uint32_t sig_accepted;
-  uint32_t own_bit;
-  uint32_t list_handle;   // tag list
-  uint16_t list_count;
-  uint16_t id;            // the client id
-  uint32_t env_refs[3];   // control, status and message tag references
-  uint32_t read_mask;
-  uint32_t write_mask;
-  uint32_t change_mask;
-  Addr handlers[32];      // attribute handlers
-};
+// Client Process Table entry: one client slot of an application. Run
+// managers build the template of an application in this layout, so the
+// record is public.
+using CptEntry = rk_cpt_entry;
+static_assert(sizeof(CptEntry::stats) / sizeof(uint32_t) == kStatCount, "statistics counters");
 RK_CHECK_SIZE(CptEntry, 866);
 RK_CHECK_OFFSET(CptEntry, name, 4);
 RK_CHECK_OFFSET(CptEntry, desc, 36);

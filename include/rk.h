@@ -54,6 +54,45 @@ typedef struct rk_type_entry {
   char name[16];           /* compared over all 16 bytes */
 } rk_type_entry;
 
+/* One slot of an application's Client Process Table (866 bytes). A run
+ * manager passes 31 of them to rk_init_app as the application's template;
+ * the kernel takes type, stat, prty, config, name, desc, cmdline, text2 and
+ * env_refs from it. The other fields belong to the kernel. */
+typedef struct rk_cpt_entry {
+  uint32_t link;           /* next entry in the lock/wait queue */
+  char name[32];           /* task name; empty marks a free slot */
+  char desc[80];
+  char cmdline[128];       /* configured command line */
+  char args[128];          /* the registered process's arguments */
+  char text2[128];         /* second configured text */
+  char modpath[128];       /* executable of the registered process */
+  uint16_t type;           /* configured process type */
+  uint16_t stat;           /* 1 configured, 2 live client, 4 termination seen, 8 lock revoked */
+  uint16_t nmap;           /* segment table entries mapped in the client's process */
+  uint16_t prty;           /* queue priority, higher first */
+  uint16_t config;         /* configured value */
+  uint16_t lock;           /* database lock nesting depth */
+  uint16_t reserved640;
+  uint16_t wait_state;     /* 0 none, 1 lock, 2 tag, 3 mailbox, 4 either */
+  int16_t errnum;          /* last error number */
+  uint32_t pid;            /* process id of the registered client, 0 when none */
+  uint32_t stamp;          /* tick of the lock grant or of the wait's start */
+  uint32_t stats[10];      /* term-flag tests, read calls, read tags, write calls,
+                              write tags, lock grants, ticks holding the lock,
+                              waits, queue entries, ticks queued */
+  uint32_t sig_pending;
+  uint32_t sig_accepted;
+  uint32_t own_bit;        /* 1 << slot */
+  uint32_t list_handle;    /* tag list */
+  uint16_t list_count;
+  uint16_t id;             /* the client id */
+  uint32_t env_refs[3];    /* control, status and message tag references */
+  uint32_t read_mask;
+  uint32_t write_mask;
+  uint32_t change_mask;
+  uint32_t handlers[32];   /* attribute handler addresses in the client's process */
+} rk_cpt_entry;
+
 #pragma pack(pop)
 
 /* The error number of the client's last failed call, sign-extended; -1 when
