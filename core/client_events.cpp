@@ -1,6 +1,7 @@
 #include "core/client_events.h"
 
 #include "core/client_ids.h"
+#include "core/name_rules.h"
 #include "platform/attachment.h"
 #include "platform/kernel_objects.h"
 #include "platform/last_error.h"
@@ -35,14 +36,8 @@ uint32_t* row_of(const Kgd* kgd, const CptEntry* entry, uint32_t* cells) {
 
 // The client id of the first entry registered for the calling process, or -1.
 int32_t own_client_id(const Kgd* kgd) {
-  const uint32_t self = os::process_id();
-  for (uint32_t a = 0; a < kgd->napps; ++a) {
-    const AppBlock* app = app_block(kgd, a);
-    for (uint32_t s = 0; s < kSlots; ++s) {
-      if (app->cpt[s].pid == self) return static_cast<int32_t>(a << 8 | s);
-    }
-  }
-  return -1;
+  const CptEntry* e = entry_by_pid(os::process_id());
+  return e == nullptr ? -1 : client_id_of(kgd, e);
 }
 
 int post_by_name(const Kgd* kgd, uint16_t to) {

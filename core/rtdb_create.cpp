@@ -5,6 +5,8 @@
 #include "core/errors.h"
 #include "core/kernel_time.h"
 #include "core/rtdb.h"
+#include "core/rtdb_lookup.h"
+#include "core/text_fields.h"
 #include "platform/attachment.h"
 #include "platform/clock.h"
 #include "platform/kernel_objects.h"
@@ -37,10 +39,6 @@ Addr carve(SegEntry& seg0, uint32_t bytes) {
   return a;
 }
 
-void copy_text(char* field, size_t width, const char* text) {
-  if (text != nullptr) strncpy(field, text, width - 1);
-}
-
 // Lays the fixed tables out in their order; false when segment 0 falls short.
 bool carve_tables(Kgd* kgd, SegEntry& seg0, uint32_t apps, uint32_t kusrs, uint32_t memories) {
   kgd->kusr_table = carve(seg0, kusrs * sizeof(KusrRecord));
@@ -68,15 +66,11 @@ bool valid_rtdb_name(const char* name) {
   return name != nullptr && name[0] != '\0' && strnlen(name, sizeof(Kgd::name)) < sizeof(Kgd::name);
 }
 
-int name_taken(const char* name) {
-  for (uint32_t i = 0; i < kMaxKgds; ++i) {
-    Kgd* kgd = open_kgd(i);
-    if (kgd == nullptr) continue;
-    bool same = rtdb_name_is(kgd, name);
-    unmap_all(kgd);
-    if (same) return true;
-  }
-  return false;
+bool name_taken(const char* name) {
+  bool attached_now = false;
+  if (find_rtdb(name, &attached_now) == nullptr) return false;
+  detach_rtdb();
+  return true;
 }
 
 // A creation that fails leaves nothing: the half-built RTDB is deleted and

@@ -22,7 +22,8 @@ inline rk_type_entry type_entry(const char* name, uint16_t stat, uint16_t max, u
 
 inline rk_kusr kusr(const char* name, uint32_t instances) {
   rk_kusr k{};
-  strncpy(k.name, name, sizeof k.name);
+  // A domain name may use all 16 bytes, without a NUL.
+  memcpy(k.name, name, strnlen(name, sizeof k.name));
   k.instances = instances;
   return k;
 }

@@ -1,0 +1,18 @@
+// Text fields of the shared records: fixed widths, read by other processes
+// as NUL-terminated texts.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+namespace rk {
+
+// Stores text cut to width - 1 characters, NUL-terminated, the rest of the
+// field zero. A null text stores an empty one.
+inline void copy_text(char* field, size_t width, const char* text) {
+  if (width == 0) return;
+  strncpy(field, text != nullptr ? text : "", width - 1);
+  field[width - 1] = '\0';
+}
+
+}  // namespace rk
