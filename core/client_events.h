@@ -30,9 +30,10 @@ int wait_own_event(uint16_t id);
 // Sets the event of client `to` from client `from`, through from's row.
 // From kSelf: from the calling process's entry, the first over all
 // applications and slots with its process id, live or not. From
-// kSelfByName: through a handle opened by name just for this. 0, a system
-// error number, or -1 when from or to names no slot or the caller has no
-// entry.
+// kSelfByName: through a handle opened by name just for this; so too when
+// from's row is not this process's (from is no live client of this
+// process) or holds no handle of that event. 0, a system error number, or
+// -1 when from or to names no slot or the caller has no entry.
 int post_event(int32_t from, uint16_t to);
 
 }  // namespace rk

@@ -113,5 +113,28 @@ TEST_F(ClientEventsTest, PostWakesTheTargetProcess) {
   EXPECT_EQ(stranger.wait_exit(), 0);
 }
 
+// Handle values mean something only in the process that opened them: a post
+// through a row that is not this process's must not use them.
+TEST_F(ClientEventsTest, PostFromARowThatIsNotOursGoesByName) {
+  TestRtdb db = attach_test_rtdb(1);
+  ASSERT_NE(db.kgd, nullptr);
+  const uint32_t* mine = event_row(db.kgd, 0);   // this process's handles
+  // Client 0:01 belongs to another process; here, the value in its row for
+  // event 0:02 is our handle of event 0:03. Slot 0:04 has no client, and
+  // client 0:05 of this process has no handles in its row.
+  db.live(0x0001, getpid() + 1);
+  event_row(db.kgd, 0x0001)[2] = mine[3];
+  event_row(db.kgd, 0x0004)[2] = mine[3];
+  db.live(0x0005, getpid());
+  for (int32_t from : {0x0001, 0x0004, 0x0005}) {
+    SCOPED_TRACE(from);
+    EXPECT_EQ(post_event(from, 0x0002), 0);
+    EXPECT_TRUE(signalled(shm_file("PLANT_00_00_02")));
+    EXPECT_FALSE(signalled(shm_file("PLANT_00_00_03"))) << "another client's event was set";
+    os::event_reset(mine[2]);
+    os::event_reset(mine[3]);
+  }
+}
+
 }  // namespace
 }  // namespace rk::test
