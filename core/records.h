@@ -201,6 +201,10 @@ constexpr uint16_t kStatLive = 2;
 constexpr uint16_t kStatTermSeen = 4;
 constexpr uint16_t kStatRevoked = 8;
 
+// Accepted signal mask of a slot when its application starts and when a
+// client registers: signals 0 and 1.
+constexpr uint32_t kAcceptedAtStart = 3;
+
 // Statistics counters of a CPT entry, in order.
 enum CptStat {
   kStatTermTests, kStatReadCalls, kStatReadTags, kStatWriteCalls, kStatWriteTags,

@@ -143,6 +143,58 @@ RK_API const char* rk_get_title(void);
 /* The kernel's copyright notice. */
 RK_API const char* rk_get_copyrt(void);
 
+/* ---- Applications ---- */
+
+/* Starts an instance of `domain` named `instance` (1..15 characters) in the
+ * RTDB `rtdb_name`, with its Client Process Table written from the 31
+ * entries of `table`; writes the title and the copyright notice to standard
+ * output first. Returns the application index, or -42 when there is no RTDB
+ * of that name, -4 when it is not valid, -45 when the kernel mutex failed,
+ * -22 when that instance runs already, -12 when the domain has no free
+ * block, -10 for a null argument or an instance name of 16 characters or
+ * more, -14 for an empty instance name. */
+RK_API int rk_init_app(const char* rtdb_name, const char* domain, const char* instance, const rk_cpt_entry* table);
+
+/* Ends the application of id (its slot part is not used). Queued clients of
+ * the application are woken and their calls fail; a database lock held in
+ * it passes to the next waiter. Ending application 0 first waits, at most
+ * 60 s, for the others to end. The last application to end deletes the
+ * RTDB. 0, or -1 when the application is not running or the kernel mutex
+ * failed. */
+RK_API int rk_exit_app(rk_client_id id);
+
+/* ---- Clients ---- */
+
+/* Copies the environment variable `name` into buffer (size bytes) and
+ * returns buffer; null when it is not set, or when its value does not fit
+ * with its NUL (the buffer is then left empty). */
+RK_API char* rk_getvar(const char* name, char* buffer, uint32_t size);
+
+/* Registers the calling process as a client named `task` (at most 31
+ * characters kept) in the RTDB named by RKNAME, in the instance RKUSER of
+ * domain RKDOMAIN: the slot configured under that name, else the first free
+ * one. Returns the client id, or -10 when one of the three is not set or
+ * has 16 characters or more, else as rk_proc_init_app. */
+RK_API int16_t rk_proc_init(const char* task, const char* desc);
+
+/* As rk_proc_init with the three names given. Returns the client id, or -10
+ * for a null argument or a blank in a name, -13 for an empty task, -14 for
+ * an empty instance, -4 when there is no valid RTDB of that name, -45 when
+ * the kernel mutex failed, -5 when no running instance has those names,
+ * -12 when no slot is free (or a task "#<application>:<slot>" names no slot
+ * of it), -22 when a live client holds the slot. */
+RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* rtdb_name, const char* domain,
+                                const char* instance);
+
+/* The client leaves: its slot stays configured, its queue place goes and a
+ * database lock it holds passes to the next waiter. Nothing is done for
+ * slot 0. 0, or -1 when the id names no live client or the mutex failed. */
+RK_API int rk_proc_exit(rk_client_id id);
+
+/* Ends every client of the calling process, slot 0 included, and gives back
+ * the kernel mutex if the process holds it. For a client process's exit. */
+RK_API void rk_exit_trap(void);
+
 /* ---- Database lock and waiting ---- */
 
 /* Takes the database lock, waiting as long as needed; it nests per client.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "rk.h"
@@ -26,6 +27,27 @@ inline rk_kusr kusr(const char* name, uint32_t instances) {
   memcpy(k.name, name, strnlen(name, sizeof k.name));
   k.instances = instances;
   return k;
+}
+
+// A slot of an application template: configured under a name, with a
+// queue priority.
+struct SlotConfig {
+  uint32_t slot;
+  const char* name;
+  uint16_t prty = 0;
+};
+
+// The 31 entries of an application template: the given slots configured
+// (stat 1), all others free.
+inline std::vector<rk_cpt_entry> app_template(std::initializer_list<SlotConfig> slots = {}) {
+  std::vector<rk_cpt_entry> table(31);
+  for (const SlotConfig& c : slots) {
+    rk_cpt_entry& e = table.at(c.slot);
+    strncpy(e.name, c.name, sizeof e.name - 1);
+    e.stat = 1;
+    e.prty = c.prty;
+  }
+  return table;
 }
 
 }  // namespace rk::test

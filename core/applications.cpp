@@ -1,0 +1,175 @@
+// Application instances: started in a free block of their domain from a
+// template of 31 slots, ended with their clients' queue places and the
+// database lock given up. The last one to end deletes the RTDB.
+#include <cstring>
+
+#include "core/client_exit.h"
+#include "core/client_ids.h"
+#include "core/errors.h"
+#include "core/kernel_mutex.h"
+#include "core/lock_queue.h"
+#include "core/name_rules.h"
+#include "core/rtdb.h"
+#include "core/rtdb_lookup.h"
+#include "core/text_fields.h"
+#include "platform/attachment.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/format.h"
+#include "platform/kernel_objects.h"
+#include "platform/segments.h"
+#include "rk.h"
+
+namespace rk {
+
+namespace {
+
+constexpr uint32_t kExitPolls = 60;      // application 0 waits at most this many polls
+constexpr uint32_t kExitPollMs = 1000;   // for the others to end
+
+void write_banner() {
+  char text[200];
+  kfmt_n(text, sizeof text, "%s\n%s\n", rk_get_title(), rk_get_copyrt());
+  console_write(text);
+}
+
+// The first free block of the domain.
+AppBlock* free_block(const Kgd* kgd, const char* domain) {
+  const KusrRecord* kusrs = at<KusrRecord>(kgd->kusr_table);
+  for (uint32_t a = 0; a < kgd->napps; ++a) {
+    AppBlock* app = app_block(kgd, a);
+    if (app->active == 0 && app->kusr < kgd->nkusrs && field_equals(kusrs[app->kusr].name, sizeof kusrs->name, domain)) {
+      return app;
+    }
+  }
+  return nullptr;
+}
+
+// A slot as its template entry configures it; everything else starts at zero.
+void configure_slot(CptEntry* e, const CptEntry& t, uint32_t slot) {
+  memset(e, 0, sizeof *e);
+  e->type = t.type;
+  // A slot becomes live only by registration: a template cannot make a
+  // client out of nobody.
+  e->stat = t.stat & static_cast<uint16_t>(~kStatLive);
+  e->prty = t.prty;
+  e->config = t.config;
+  copy_text(e->name, sizeof e->name, t.name);
+  copy_text(e->desc, sizeof e->desc, t.desc);
+  copy_text(e->cmdline, sizeof e->cmdline, t.cmdline);
+  copy_text(e->text2, sizeof e->text2, t.text2);
+  memcpy(e->env_refs, t.env_refs, sizeof e->env_refs);
+  // Segment 0 is mapped in the run manager's process, which slot 0 stands for.
+  e->nmap = slot == 0 ? 1 : 0;
+  e->sig_accepted = kAcceptedAtStart;
+}
+
+// Claims a free block of the domain and writes its table, all under the
+// kernel mutex, so that no client registers into a half-written table. The
+// application index, or a negated error number.
+int start_instance(Kgd* kgd, const char* domain, const char* instance, const CptEntry* table) {
+  if (active_app_by_names(domain, instance) != nullptr) return -kErrInUse;
+  AppBlock* app = free_block(kgd, domain);
+  if (app == nullptr) return -kErrNoSlot;
+  app->active = 1;
+  copy_text(app->instance, sizeof app->instance, instance);
+  ++kgd->running_apps;
+  for (uint32_t s = 0; s < kSlots; ++s) {
+    CptEntry* e = &app->cpt[s];
+    if (e->wait_state != kNotWaiting || kgd->lock_holder == addr_of(e)) {
+      if (queue_cleanup(kgd, e) != 0) return -e->errnum;
+    }
+    configure_slot(e, table[s], s);
+  }
+  return static_cast<int>(app - app_block(kgd, 0));
+}
+
+// Application 0 ends the run: the others are given time to end first.
+void await_other_apps(Kgd* kgd) {
+  __atomic_store_n(&kgd->state, 2, __ATOMIC_SEQ_CST);
+  for (uint32_t n = 0; n < kExitPolls; ++n) {
+    if (__atomic_load_n(&kgd->running_apps, __ATOMIC_SEQ_CST) <= 1) return;
+    os::sleep_ms(kExitPollMs);
+  }
+  const int32_t others = __atomic_load_n(&kgd->running_apps, __ATOMIC_SEQ_CST) - 1;
+  if (others <= 0) return;
+  char text[96];
+  kfmt_n(text, sizeof text, "KER: Application 0 ends while %d other applications still run\n", others);
+  console_write(text);
+}
+
+// Every queued client of the application leaves the queue and is no longer
+// live. Kernel mutex held.
+void drop_queued_clients(Kgd* kgd, AppBlock* app) {
+  for (uint32_t s = 0; s < kSlots; ++s) {
+    CptEntry* e = &app->cpt[s];
+    if (e->wait_state == kNotWaiting) continue;
+    unlink_queued(kgd, e);
+    e->link = 0;
+    e->wait_state = kNotWaiting;
+    e->stat = 0;
+  }
+}
+
+void end_instance(Kgd* kgd, AppBlock* app, rk_client_id giver) {
+  drop_queued_clients(kgd, app);
+  if (kgd->lock_holder != 0 && app_of_entry(kgd, at<CptEntry>(kgd->lock_holder)) == app) hand_over(kgd, giver);
+  app->active = 0;
+  app->registered = app->queued = 0;
+  memset(app->waiting, 0, sizeof app->waiting);
+  app->instance1 = app->instance2 = 0;
+  --kgd->running_apps;
+}
+
+}  // namespace
+
+}  // namespace rk
+
+using namespace rk;
+
+extern "C" {
+
+RK_API int rk_init_app(const char* rtdb_name, const char* domain, const char* instance, const rk_cpt_entry* table) {
+  write_banner();
+  if (rtdb_name == nullptr || domain == nullptr || instance == nullptr || table == nullptr) return -kErrNullArg;
+  // Clients give the instance in RKUSER, at most 15 characters.
+  if (instance[0] == '\0') return -kErrNoApp;
+  if (strlen(instance) >= sizeof(AppBlock::instance)) return -kErrNullArg;
+  bool attached_now = false;
+  Kgd* kgd = find_rtdb(rtdb_name, &attached_now);
+  if (kgd == nullptr) return -kErrNoMoreRtdb;
+  int result = -kErrNoRtdb;
+  if (kgd->state != 0) {
+    open_mutexes(kgd);
+    result = -kErrKernelMutex;
+    if (kmutex_take(kSelf) == 0) {
+      map_new_segments(nullptr);
+      result = start_instance(kgd, domain, instance, table);
+      kmutex_give(kSelf);
+    }
+  }
+  // A refused start leaves the process as it found it.
+  if (result < 0 && attached_now) detach_rtdb();
+  return result;
+}
+
+RK_API int rk_exit_app(rk_client_id id) {
+  if (resolve_app(id) == nullptr) return -1;
+  Kgd* kgd = attachment().kgd;
+  const uint32_t a = static_cast<uint32_t>(app_index(id));
+  if (a == 0) await_other_apps(kgd);
+  if (kmutex_take(kSelf) != 0) return -1;
+  // Another process may have ended the instance meanwhile: it ends once.
+  AppBlock* app = resolve_app(id);
+  int32_t left = -1;
+  if (app != nullptr) {
+    end_instance(kgd, app, id);
+    left = kgd->running_apps;
+  }
+  kmutex_give(kSelf);
+  if (app == nullptr) return -1;
+  if (left == 0) rk_delete_rtdb(static_cast<int>(kgd->index));
+  return 0;
+}
+
+}  // extern "C"
