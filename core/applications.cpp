@@ -3,6 +3,7 @@
 // database lock given up. The last one to end deletes the RTDB.
 #include <cstring>
 
+#include "core/client_events.h"
 #include "core/client_exit.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
@@ -99,8 +100,10 @@ void await_other_apps(Kgd* kgd) {
 }
 
 // Every queued client of the application leaves the queue and is no longer
-// live. Kernel mutex held.
-void drop_queued_clients(Kgd* kgd, AppBlock* app) {
+// live. Each one is woken as well: asleep in rk_lock or rk_wait it would
+// otherwise never return; awake, it finds itself out of the queue without
+// the lock and fails. Kernel mutex held.
+void drop_queued_clients(Kgd* kgd, AppBlock* app, uint32_t a) {
   for (uint32_t s = 0; s < kSlots; ++s) {
     CptEntry* e = &app->cpt[s];
     if (e->wait_state == kNotWaiting) continue;
@@ -108,11 +111,12 @@ void drop_queued_clients(Kgd* kgd, AppBlock* app) {
     e->link = 0;
     e->wait_state = kNotWaiting;
     e->stat = 0;
+    post_event(kSelfByName, static_cast<uint16_t>(a << 8 | s));
   }
 }
 
-void end_instance(Kgd* kgd, AppBlock* app, rk_client_id giver) {
-  drop_queued_clients(kgd, app);
+void end_instance(Kgd* kgd, AppBlock* app, uint32_t a, rk_client_id giver) {
+  drop_queued_clients(kgd, app, a);
   if (kgd->lock_holder != 0 && app_of_entry(kgd, at<CptEntry>(kgd->lock_holder)) == app) hand_over(kgd, giver);
   app->active = 0;
   app->registered = app->queued = 0;
@@ -163,7 +167,7 @@ RK_API int rk_exit_app(rk_client_id id) {
   AppBlock* app = resolve_app(id);
   int32_t left = -1;
   if (app != nullptr) {
-    end_instance(kgd, app, id);
+    end_instance(kgd, app, a, id);
     left = kgd->running_apps;
   }
   kmutex_give(kSelf);

@@ -143,6 +143,37 @@ TEST_F(ApplicationsTest, ExitEndsTheInstanceAndItsClientIds) {
   EXPECT_EQ(rk_proc_init_app("PUMP", "", "Plant", "OPS", "B"), -5);
 }
 
+// Queued clients of an ending application sleep in rk_lock or rk_wait;
+// nobody would ever wake them if the exit did not.
+TEST_F(ApplicationsTest, QueuedClientsOfAnEndingApplicationAreWokenAndFail) {
+  ASSERT_EQ(init("OPS", "A"), 0);
+  ASSERT_EQ(init("OPS", "B"), 1);
+  Client holder;
+  EXPECT_EQ(holder.call("procinit HOLDER"), "ok 0");
+  client_env("OPS", "B");
+  Client locker, sleeper;
+  EXPECT_EQ(locker.call("procinit LOCKER"), "ok 256");
+  EXPECT_EQ(sleeper.call("procinit SLEEPER"), "ok 257");
+  EXPECT_EQ(holder.call("dblock 0"), "ok 0");
+  locker.send("dblock 256");
+  sleeper.send("dbwait 257 1");
+  ASSERT_TRUE(await([&] { return entry(0x0100).wait_state == 1 && entry(0x0101).wait_state == 2; }));
+
+  EXPECT_EQ(rk_exit_app(0x0100), 0);
+  EXPECT_EQ(locker.reply(), "ok -1");
+  EXPECT_EQ(sleeper.reply(), "ok -1");
+  for (uint16_t id : {0x0100, 0x0101}) {
+    EXPECT_EQ(entry(id).stat, 0) << id;
+    EXPECT_EQ(entry(id).wait_state, 0) << id;
+  }
+  EXPECT_EQ(kgd()->lock_holder, addr_of(&entry(0))) << "the holder of another application keeps the lock";
+  EXPECT_EQ(kgd()->queue_head, 0u);
+  EXPECT_EQ(holder.call("dbunlock 0"), "ok 0");
+  EXPECT_EQ(kgd()->lock_holder, 0u);
+  for (Client* c : {&holder, &locker, &sleeper}) c->send("exit 0");
+  for (Client* c : {&holder, &locker, &sleeper}) EXPECT_EQ(c->wait_exit(), 0);
+}
+
 // The last exit deletes the RTDB; that keeps the deleting process's views
 // mapped, so the run manager is a client process here.
 TEST_F(ApplicationsTest, ApplicationZeroEndsAfterTheOthersAndTheLastExitDeletes) {
