@@ -1,0 +1,144 @@
+// The database lock between registered client processes.
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/records.h"
+#include "rk.h"
+#include "support/app_test.h"
+
+namespace rk::test {
+namespace {
+
+// Application 0 (OPS A) configures the slots HOLD, P5A, P5B and P9 with
+// their priorities; application 1 (OPS B) has free slots.
+class DbLockTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    std::vector<rk_cpt_entry> a = app_template({{1, "HOLD", 1}, {2, "P5A", 5}, {3, "P5B", 5}, {4, "P9", 9}});
+    ASSERT_EQ(rk_init_app("Plant", "OPS", "A", a.data()), 0);
+    ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
+  }
+  void TearDown() override {
+    clients_.clear();   // ends the processes, before the leak check
+    AppTest::TearDown();
+  }
+
+  // A client process registered under `task`; its id is checked.
+  Client& client(const std::string& task, uint16_t id) {
+    clients_.push_back(std::make_unique<Client>());
+    EXPECT_EQ(clients_.back()->call("procinit " + task), "ok " + std::to_string(id));
+    return *clients_.back();
+  }
+  // Sends the lock call and returns once the client is queued for the lock.
+  void queue(Client& c, uint16_t id) {
+    c.send("dblock " + std::to_string(id));
+    EXPECT_TRUE(await([&] { return entry(id).wait_state == 1; })) << id;
+  }
+  Addr holder() const { return kgd()->lock_holder; }
+
+  std::vector<std::unique_ptr<Client>> clients_;
+};
+
+TEST_F(DbLockTest, WaitersGetTheLockByPriorityThenByArrival) {
+  Client& hold = client("HOLD", 1);
+  Client& p5a = client("P5A", 2);
+  Client& p5b = client("P5B", 3);
+  Client& p9 = client("P9", 4);
+  EXPECT_EQ(hold.call("dblock 1"), "ok 0");
+  queue(p5a, 2);
+  queue(p5b, 3);
+  queue(p9, 4);
+
+  // A queued client asks again, from another process.
+  EXPECT_EQ(rk_lock(2), -1);
+  EXPECT_EQ(rk_errno(2), kErrLockQueued);
+  EXPECT_EQ(rk_lock_nowait(3), -1);
+  EXPECT_EQ(rk_errno(3), kErrLockQueued);
+  EXPECT_EQ(entry(2).wait_state, 1) << "still queued";
+
+  struct {
+    Client* releaser;
+    uint16_t releaser_id;
+    Client* next;
+    uint16_t next_id;
+  } order[] = {{&hold, 1, &p9, 4}, {&p9, 4, &p5a, 2}, {&p5a, 2, &p5b, 3}};
+  for (const auto& step : order) {
+    SCOPED_TRACE(step.next_id);
+    EXPECT_EQ(step.releaser->call("dbunlock " + std::to_string(step.releaser_id)), "ok 0");
+    EXPECT_EQ(holder(), addr_of(&entry(step.next_id)));
+    EXPECT_EQ(step.next->reply(), "ok 0");
+  }
+  EXPECT_EQ(p5b.call("dbunlock 3"), "ok 0");
+  EXPECT_EQ(holder(), 0u);
+  EXPECT_EQ(kgd()->queue_head, 0u);
+}
+
+TEST_F(DbLockTest, NestedLocksNeedAsManyUnlocksAndTheLastHandsOn) {
+  const int16_t me = rk_proc_init("HOLD", "");
+  ASSERT_EQ(me, 1);
+  Client& waiter = client("P5A", 2);
+  for (int n = 0; n < 3; ++n) ASSERT_EQ(rk_lock(1), 0);
+  queue(waiter, 2);
+  EXPECT_EQ(rk_unlock(1), 0);
+  EXPECT_EQ(rk_unlock(1), 0);
+  EXPECT_EQ(holder(), addr_of(&entry(1)));
+  EXPECT_EQ(entry(2).wait_state, 1);
+  EXPECT_EQ(rk_unlock(1), 0);
+  EXPECT_EQ(holder(), addr_of(&entry(2)));
+  EXPECT_EQ(waiter.reply(), "ok 0");
+  EXPECT_EQ(rk_unlock(1), -1);
+  EXPECT_EQ(rk_errno(1), kErrNotLocked);
+  EXPECT_EQ(waiter.call("dbunlock 2"), "ok 0");
+}
+
+TEST_F(DbLockTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
+  Client& hold = client("HOLD", 1);
+  Client& p5a = client("P5A", 2);
+  Client& p5b = client("P5B", 3);
+  EXPECT_EQ(hold.call("dblock 1"), "ok 0");
+  queue(p5a, 2);
+  queue(p5b, 3);
+  EXPECT_EQ(hold.call("procexit 1"), "ok 0");
+  EXPECT_EQ(holder(), addr_of(&entry(2)));
+  EXPECT_EQ(p5a.reply(), "ok 0");
+  EXPECT_EQ(entry(3).wait_state, 1);
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok 0");
+  EXPECT_EQ(p5b.reply(), "ok 0");
+  EXPECT_EQ(p5b.call("dbunlock 3"), "ok 0");
+}
+
+// A killed client leaves its entry live and keeps the lock; the end of its
+// application passes the lock on, and the others go on.
+TEST_F(DbLockTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
+  client_env("OPS", "B");
+  Client& doomed = client("DOOMED", 0x0100);
+  client_env("OPS", "A");
+  Client& p5a = client("P5A", 2);
+  Client& p9 = client("P9", 4);
+  EXPECT_EQ(doomed.call("dblock 256"), "ok 0");
+  queue(p5a, 2);
+  doomed.kill_hard();
+
+  EXPECT_EQ(holder(), addr_of(&entry(0x0100)));
+  EXPECT_EQ(entry(0x0100).stat, 3);
+  EXPECT_EQ(rk_proc_init_app("DOOMED", "", "Plant", "OPS", "B"), -22) << "the entry is still live";
+  queue(p9, 4);
+
+  // The run manager ends the application through a slot that is not its own.
+  EXPECT_EQ(rk_exit_app(0x0100), 0);
+  EXPECT_EQ(holder(), addr_of(&entry(4)));
+  EXPECT_EQ(p9.reply(), "ok 0");
+  EXPECT_EQ(p9.call("dbunlock 4"), "ok 0");
+  EXPECT_EQ(p5a.reply(), "ok 0");
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok 0");
+  EXPECT_EQ(p9.call("dblock 4"), "ok 0");
+  EXPECT_EQ(p9.call("dbunlock 4"), "ok 0");
+}
+
+}  // namespace
+}  // namespace rk::test
