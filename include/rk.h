@@ -143,6 +143,26 @@ RK_API const char* rk_get_title(void);
 /* The kernel's copyright notice. */
 RK_API const char* rk_get_copyrt(void);
 
+/* ---- Database lock and waiting ---- */
+
+/* Takes the database lock, waiting as long as needed; it nests per client.
+ * 0, or -1 (24: the client is queued; 45: the kernel mutex failed). */
+RK_API int rk_lock(rk_client_id id);
+
+/* Takes the lock only if nobody holds it. 0, or -1 (24 as above; no new
+ * error number when another client holds it). */
+RK_API int rk_lock_nowait(rk_client_id id);
+
+/* Gives one nesting level back; the last one hands the lock on. 0, or -1
+ * (23: not holding; 25: the lock had been revoked, it is released anyway). */
+RK_API int rk_unlock(rk_client_id id);
+
+/* Sleeps until woken: mode 1 for a tag change, 2 for a mailbox, 3 for
+ * either. The lock is handed on meanwhile and held again on return. 0, or
+ * -1 (7: bad mode; 26: queued already; 27: the termination signal is
+ * pending; 34: another accepted signal is pending). */
+RK_API int rk_wait(rk_client_id id, int mode);
+
 /* ---- Applications ---- */
 
 /* Starts an instance of `domain` named `instance` (1..15 characters) in the
@@ -194,26 +214,6 @@ RK_API int rk_proc_exit(rk_client_id id);
 /* Ends every client of the calling process, slot 0 included, and gives back
  * the kernel mutex if the process holds it. For a client process's exit. */
 RK_API void rk_exit_trap(void);
-
-/* ---- Database lock and waiting ---- */
-
-/* Takes the database lock, waiting as long as needed; it nests per client.
- * 0, or -1 (24: the client is queued; 45: the kernel mutex failed). */
-RK_API int rk_lock(rk_client_id id);
-
-/* Takes the lock only if nobody holds it. 0, or -1 (24 as above; no new
- * error number when another client holds it). */
-RK_API int rk_lock_nowait(rk_client_id id);
-
-/* Gives one nesting level back; the last one hands the lock on. 0, or -1
- * (23: not holding; 25: the lock had been revoked, it is released anyway). */
-RK_API int rk_unlock(rk_client_id id);
-
-/* Sleeps until woken: mode 1 for a tag change, 2 for a mailbox, 3 for
- * either. The lock is handed on meanwhile and held again on return. 0, or
- * -1 (7: bad mode; 26: queued already; 27: the termination signal is
- * pending; 34: another accepted signal is pending). */
-RK_API int rk_wait(rk_client_id id, int mode);
 
 #ifdef __cplusplus
 }

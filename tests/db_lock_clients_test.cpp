@@ -15,7 +15,7 @@ namespace {
 
 // Application 0 (OPS A) configures the slots HOLD, P5A, P5B and P9 with
 // their priorities; application 1 (OPS B) has free slots.
-class DbLockTest : public AppTest {
+class DbLockClientsTest : public AppTest {
  protected:
   void SetUp() override {
     AppTest::SetUp();
@@ -44,7 +44,7 @@ class DbLockTest : public AppTest {
   std::vector<std::unique_ptr<Client>> clients_;
 };
 
-TEST_F(DbLockTest, WaitersGetTheLockByPriorityThenByArrival) {
+TEST_F(DbLockClientsTest, WaitersGetTheLockByPriorityThenByArrival) {
   Client& hold = client("HOLD", 1);
   Client& p5a = client("P5A", 2);
   Client& p5b = client("P5B", 3);
@@ -78,7 +78,7 @@ TEST_F(DbLockTest, WaitersGetTheLockByPriorityThenByArrival) {
   EXPECT_EQ(kgd()->queue_head, 0u);
 }
 
-TEST_F(DbLockTest, NestedLocksNeedAsManyUnlocksAndTheLastHandsOn) {
+TEST_F(DbLockClientsTest, NestedLocksNeedAsManyUnlocksAndTheLastHandsOn) {
   const int16_t me = rk_proc_init("HOLD", "");
   ASSERT_EQ(me, 1);
   Client& waiter = client("P5A", 2);
@@ -96,7 +96,7 @@ TEST_F(DbLockTest, NestedLocksNeedAsManyUnlocksAndTheLastHandsOn) {
   EXPECT_EQ(waiter.call("dbunlock 2"), "ok 0");
 }
 
-TEST_F(DbLockTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
+TEST_F(DbLockClientsTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
   Client& hold = client("HOLD", 1);
   Client& p5a = client("P5A", 2);
   Client& p5b = client("P5B", 3);
@@ -114,7 +114,7 @@ TEST_F(DbLockTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
 
 // A killed client leaves its entry live and keeps the lock; the end of its
 // application passes the lock on, and the others go on.
-TEST_F(DbLockTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
+TEST_F(DbLockClientsTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
   client_env("OPS", "B");
   Client& doomed = client("DOOMED", 0x0100);
   client_env("OPS", "A");
