@@ -13,7 +13,6 @@
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
-#include "platform/attachment.h"
 #include "platform/kernel_objects.h"
 #include "platform/process_info.h"
 #include "rk.h"
