@@ -51,6 +51,7 @@ void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry) {
   const int32_t id = client_id_of(kgd, entry);
   if (id < 0) return;
   const bool ours = entry->pid == os::process_id();
+  const bool queued = entry->wait_state != kNotWaiting;
   entry->stat &= static_cast<uint16_t>(~kStatLive);
   entry->pid = 0;
   const uint32_t bit = 1u << slot_of(static_cast<uint16_t>(id));
@@ -60,8 +61,13 @@ void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry) {
   // The pending-wake mask keeps the bit: a wake already collected for the
   // slot is delivered to whoever holds it next.
   leave_queue(kgd, entry, id);
-  // Handle values mean something only in the process that opened them.
-  if (ours) close_events(entry);
+  // A queued client is asleep in rk_lock or rk_wait, in another process or
+  // another thread of this one: woken, it finds itself out of the queue and
+  // fails, where it would otherwise sleep for ever.
+  if (queued) post_event(kSelfByName, static_cast<uint16_t>(id));
+  // Handle values mean something only in the process that opened them. A
+  // thread of ours asleep on the row keeps it: its handles go with the process.
+  if (ours && !queued) close_events(entry);
 }
 
 }  // namespace rk

@@ -20,8 +20,9 @@ void leave_queue(Kgd* kgd, CptEntry* entry, int32_t giver);
 int queue_cleanup(Kgd* kgd, CptEntry* entry);
 
 // Ends the client of `entry` in `app`: no longer live, out of the queue and
-// the masks, the lock passed on, its event handles closed when they are
-// this process's. The slot stays configured. Kernel mutex held.
+// the masks (a queued client is woken, and its call fails), the lock passed
+// on, its event handles closed when they are this process's. The slot stays
+// configured. Kernel mutex held.
 void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry);
 
 }  // namespace rk

@@ -112,6 +112,20 @@ TEST_F(DbLockClientsTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
   EXPECT_EQ(p5b.call("dbunlock 3"), "ok 0");
 }
 
+// A queued client sleeps in rk_lock; ended from elsewhere, it must not sleep on.
+TEST_F(DbLockClientsTest, AQueuedClientThatIsEndedIsWokenAndItsCallFails) {
+  Client& hold = client("HOLD", 1);
+  Client& p5a = client("P5A", 2);
+  EXPECT_EQ(hold.call("dblock 1"), "ok 0");
+  queue(p5a, 2);
+  EXPECT_EQ(rk_proc_exit(2), 0);
+  EXPECT_EQ(p5a.reply(), "ok -1");
+  EXPECT_EQ(entry(2).stat, 1);
+  EXPECT_EQ(kgd()->queue_head, 0u);
+  EXPECT_EQ(hold.call("dbunlock 1"), "ok 0");
+  EXPECT_EQ(holder(), 0u) << "nobody was left to hand it to";
+}
+
 // A killed client leaves its entry live and keeps the lock; the end of its
 // application passes the lock on, and the others go on.
 TEST_F(DbLockClientsTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
