@@ -45,6 +45,8 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
   }
 }
 
+bool still_resolves(uint16_t id, const CptEntry* entry) { return resolve_entry(resolve_app(id), id) == entry; }
+
 void note_grant(Kgd* kgd, CptEntry* entry) {
   entry->stamp = kgd->lock_tick = os::tick_count();
   map_new_segments(entry);
@@ -69,6 +71,10 @@ RK_API int rk_lock(rk_client_id id) {
   }
   Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
+  if (!still_resolves(id, e)) {
+    kmutex_give(id);
+    return -1;
+  }
   if (kgd->lock_holder == 0) {
     kgd->lock_holder = addr_of(e);
     ++e->stats[kStatLockGrants];
@@ -96,7 +102,7 @@ RK_API int rk_lock_nowait(rk_client_id id) {
   Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
   int result = -1;
-  if (kgd->lock_holder == 0) {
+  if (kgd->lock_holder == 0 && still_resolves(id, e)) {
     kgd->lock_holder = addr_of(e);
     ++e->stats[kStatLockGrants];
     e->lock = 1;

@@ -14,6 +14,12 @@ namespace rk {
 // or the mutex failed.
 int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id);
 
+// True while id still names entry: its application runs and its client is
+// live. Either can end between a call's resolution of the id and its take
+// of the kernel mutex; checked again under the mutex, a call never queues
+// or takes the lock for a client that has gone, which nobody could unlock.
+bool still_resolves(uint16_t id, const CptEntry* entry);
+
 // Records a grant of the lock to the entry and maps the segments created
 // since its client last mapped. Kernel mutex held.
 void note_grant(Kgd* kgd, CptEntry* entry);

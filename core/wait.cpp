@@ -32,6 +32,10 @@ extern "C" RK_API int rk_wait(rk_client_id id, int mode) {
   }
   Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
+  if (!still_resolves(id, e)) {
+    kmutex_give(id);
+    return -1;
+  }
   // A signal already pending ends the call at once, lock kept.
   uint32_t pending = pending_signals(e);
   if (pending == 0) {

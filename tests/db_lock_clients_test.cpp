@@ -1,11 +1,14 @@
 // The database lock between registered client processes.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/client_ids.h"
 #include "core/errors.h"
+#include "core/kernel_mutex.h"
 #include "core/records.h"
 #include "rk.h"
 #include "support/app_test.h"
@@ -124,6 +127,40 @@ TEST_F(DbLockClientsTest, AQueuedClientThatIsEndedIsWokenAndItsCallFails) {
   EXPECT_EQ(kgd()->queue_head, 0u);
   EXPECT_EQ(hold.call("dbunlock 1"), "ok 0");
   EXPECT_EQ(holder(), 0u) << "nobody was left to hand it to";
+}
+
+// True when a thread sleeps on the kernel mutex: the futex word at the start
+// of the mutex object carries the waiters bit then.
+bool kernel_mutex_contended(const std::string& file) {
+  uint32_t word = 0;
+  const int fd = open(file.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    EXPECT_EQ(pread(fd, &word, sizeof word, 0), static_cast<ssize_t>(sizeof word));
+    close(fd);
+  }
+  return (word & 0x80000000u) != 0;
+}
+
+// An application can end after a lock call has checked the id and before
+// the call has the kernel mutex; the call must not take the lock for a
+// client that nobody could unlock for any more.
+TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
+  client_env("OPS", "B");
+  Client& late = client("LATE", 0x0100);
+  for (const char* call : {"dblock 256", "dbwait 256 1"}) {
+    SCOPED_TRACE(call);
+    ASSERT_EQ(kmutex_take(kSelf), 0);
+    late.send(call);
+    ASSERT_TRUE(await([&] { return kernel_mutex_contended(shm_file("Plant_CRIT_00")); }));
+    EXPECT_EQ(rk_exit_app(0x0100), 0);
+    kmutex_give(kSelf);
+    EXPECT_EQ(late.reply(), "ok -1");
+    EXPECT_EQ(holder(), 0u);
+    EXPECT_EQ(kgd()->queue_head, 0u);
+    // The instance again, for the next call.
+    ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
+    EXPECT_EQ(late.call("procinit LATE"), "ok 256");
+  }
 }
 
 // A killed client leaves its entry live and keeps the lock; the end of its
