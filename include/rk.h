@@ -104,6 +104,13 @@ RK_API const char* rk_get_title(void);
 /* The kernel's copyright notice. */
 RK_API const char* rk_get_copyrt(void);
 
+/* Installs a grown type table while clients run: the existing types first,
+ * unchanged but for larger max, then the new ones; `count` entries in all.
+ * Existing tags keep their values and change bits. 0, or -1 with 47 (does
+ * not fit the current table), 48 (changes nothing), 9 (bad entry), 2 (the
+ * arrays cannot be placed), 10 (null table) or 45. */
+RK_API int rk_dbrt_adjust(rk_client_id id, rk_type_entry* table, uint32_t count);
+
 /* ---- Database lock and waiting ---- */
 
 /* Takes the database lock, waiting as long as needed; it nests per client.

@@ -193,8 +193,16 @@ TEST_F(LifecycleTest, InitOrsFlagsAndReinitInvalidates) {
   EXPECT_EQ(rk_init(&more), 0);
   EXPECT_EQ(kgd()->flags, 6);
   EXPECT_EQ(rk_init(nullptr), -7);
+
+  // Client 0:0 of this process, as registration would make it.
+  AppBlock& app = at<AppBlock>(kgd()->app_blocks)[0];
+  app.active = 1;
+  app.cpt[0].stat = kStatConfigured | kStatLive;
+  app.cpt[0].errnum = 9;
+  EXPECT_EQ(rk_errno(0), 9);
   EXPECT_EQ(rk_reinit(), 0);
   EXPECT_EQ(kgd()->state, 0);
+  EXPECT_EQ(rk_errno(0), -1) << "no client id resolves any more";
 }
 
 TEST_F(LifecycleTest, TimeTitleAndCopyright) {
