@@ -14,7 +14,7 @@ namespace {
 
 // The futex word is 1 while the event is signalled. Waiters announce
 // themselves, so that a set with nobody asleep costs no system call.
-constexpr int kSpins = 1000;
+constexpr int kSpins = 400;   // about 10 us of pauses
 
 struct EventState {
   uint32_t signalled;
