@@ -1,7 +1,12 @@
 #include "storage/kernel_memory.h"
 
+#include <cstring>
+
+#include "core/client_ids.h"
 #include "core/errors.h"
+#include "platform/attachment.h"
 #include "platform/segments.h"
+#include "rk.h"
 #include "storage/memory_pool.h"
 
 namespace rk {
@@ -84,4 +89,60 @@ int mem_free(Kgd* kgd, uint32_t handle) {
   return 0;
 }
 
+namespace {
+
+// Runs a kernel memory operation (0 or an error number) for a client under
+// its database lock. An id that does not resolve, or a lock that fails,
+// gives -1 with nothing stored by this call; the operation's own error is
+// stored once the lock is given back; a failed release after a success
+// gives -1 with the unlock's error.
+template <typename Op>
+int under_db_lock(rk_client_id id, Op op) {
+  CptEntry* e = resolve_entry(resolve_app(id), id);
+  if (e == nullptr || rk_lock(id) != 0) return -1;
+  const int error = op(attachment().kgd);
+  const int released = rk_unlock(id);
+  if (error == 0) return released == 0 ? 0 : -1;
+  e->errnum = static_cast<int16_t>(error);
+  return -1;
+}
+
+}  // namespace
+
 }  // namespace rk
+
+using namespace rk;
+
+extern "C" {
+
+RK_API int rk_alloc_mem(rk_client_id id, uint32_t bytes, rk_mem_handle* handle) {
+  uint32_t made = 0;
+  const int r = under_db_lock(id, [&](Kgd* kgd) {
+    if (bytes > kMaxMemBytes) return int{kErrRange};
+    if (handle == nullptr) return int{kErrNullArg};
+    return mem_alloc(kgd, bytes, &made);
+  });
+  // Written as two u16, pool index first, only once the lock is given back.
+  if (r == 0) {
+    const uint16_t words[2] = {handle_pool(made), handle_slot_word(made)};
+    memcpy(handle, words, sizeof words);
+  }
+  return r;
+}
+
+RK_API int rk_access_mem(rk_client_id id, rk_mem_handle handle, void** address, uint32_t* bytes) {
+  Addr payload = 0;
+  uint32_t capacity = 0;
+  const int r = under_db_lock(id, [&](Kgd* kgd) { return mem_access(kgd, handle, &payload, &capacity); });
+  if (r == 0) {
+    if (address != nullptr) *address = at<void>(payload);
+    if (bytes != nullptr) *bytes = capacity;
+  }
+  return r;
+}
+
+RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle) {
+  return under_db_lock(id, [&](Kgd* kgd) { return mem_free(kgd, handle); });
+}
+
+}  // extern "C"

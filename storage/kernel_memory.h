@@ -1,7 +1,8 @@
 // Kernel memory: the RTDB's shared heap of movable blocks, reached through
 // handles. The heap is the pools of the Kernel Memory Table, added on demand
 // and never removed. These run under the caller's database lock, on the
-// attached RTDB's kgd.
+// attached RTDB's kgd; rk_alloc_mem, rk_access_mem and rk_free_mem wrap them
+// for clients.
 #pragma once
 
 #include <cstdint>
