@@ -131,6 +131,27 @@ RK_API int rk_unlock(rk_client_id id);
  * pending; 34: another accepted signal is pending). */
 RK_API int rk_wait(rk_client_id id, int mode);
 
+/* ---- Kernel memory ---- */
+
+/* Kernel memory handle: pool index in the low half, slot word in the high
+ * half. 0 is a valid handle. */
+typedef uint32_t rk_mem_handle;
+
+/* Allocates a zeroed block of at least `bytes` (at most 63488) in the
+ * RTDB's shared memory pools and stores its handle, only on success. 0, or
+ * -1 (7: too large; 10: null handle pointer; 2: no pool can be added;
+ * 1: no room in the chosen pool). */
+RK_API int rk_alloc_mem(rk_client_id id, uint32_t bytes, rk_mem_handle* handle);
+
+/* Stores the block's address and its capacity in bytes; either pointer may
+ * be null. The address is the same in every process, and holds only until
+ * the next allocation, which may move blocks: reach the block again under
+ * each hold of the database lock. 0, or -1 (7: the handle names no block). */
+RK_API int rk_access_mem(rk_client_id id, rk_mem_handle handle, void** address, uint32_t* bytes);
+
+/* Frees the block. 0, or -1 (7: the handle names no block). */
+RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
+
 #ifdef __cplusplus
 }
 #endif
