@@ -14,6 +14,12 @@ const RegisterCommand commands[] = {
     {"dblock", [](const Args& a) { reply_call(id_of(a), rk_lock(id_of(a))); }},
     {"dbunlock", [](const Args& a) { reply_call(id_of(a), rk_unlock(id_of(a))); }},
     {"wait", [](const Args& a) { reply_call(id_of(a), rk_wait(id_of(a), a.dec(1))); }},
+    // wakeup <id> <mask> <mode>
+    {"wakeup",
+     [](const Args& a) {
+       const uint32_t mask = a.hex(1);
+       reply_call(id_of(a), rk_wakeup(id_of(a), &mask, a.dec(2)));
+     }},
 };
 
 }  // namespace
