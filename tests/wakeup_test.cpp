@@ -163,6 +163,18 @@ TEST_F(WakeupTest, ReleasedSleepersQueueForTheLockByPriorityWithLockWaiters) {
   EXPECT_EQ(holder(), 0u);
 }
 
+TEST_F(WakeupTest, AWakerThatIsNoClientStillWakesTheNewHolder) {
+  Client& sleeper = start(1);
+  ASSERT_TRUE(fall_asleep(sleeper, 1, 1));
+  // This process has no entry any more, so no row to post from.
+  me_->stat = kStatConfigured;
+  me_->pid = 0;
+  EXPECT_EQ(wake_clients(rtdb_.kgd, kSelf, &rtdb_.apps[0], entry(1).own_bit, kWakeTag), 1u);
+  EXPECT_EQ(holder(), addr_of(&entry(1)));
+  EXPECT_EQ(sleeper.reply(), "ok");
+  EXPECT_EQ(sleeper.call("dbunlock 1"), "ok");
+}
+
 TEST_F(WakeupTest, AnAcceptedSignalEndsTheWaitWithTheLockHeld) {
   Client& sleeper = start(1);
   CptEntry& e = entry(1);
