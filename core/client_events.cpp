@@ -98,7 +98,13 @@ int post_event(int32_t from, uint16_t to) {
   if (from == kSelf) from = own_client_id(kgd);
   if (from < 0 || from > 0xFFFF) return -1;
   const uint32_t* cell = event_cell(kgd, static_cast<uint16_t>(from), to);
-  return cell == nullptr ? -1 : os::event_set(*cell);
+  if (cell == nullptr) return -1;
+  // A row's handles are numbers of its own client's process: from any other
+  // process, or from a slot whose client has gone, they could name another
+  // client's event or none. The post must still arrive, so it goes by name.
+  const CptEntry* giver = slot_entry(kgd, static_cast<uint16_t>(from));
+  if ((giver->stat & kStatLive) == 0 || giver->pid != os::process_id() || *cell == 0) return post_by_name(kgd, to);
+  return os::event_set(*cell);
 }
 
 }  // namespace rk

@@ -152,6 +152,15 @@ RK_API int rk_access_mem(rk_client_id id, rk_mem_handle handle, void** address, 
 /* Frees the block. 0, or -1 (7: the handle names no block). */
 RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
 
+/* Wakes the clients of the caller's application whose bits (1 << slot) are
+ * set in *mask and that sleep in rk_wait in a mode that `mode` releases:
+ * mode 1, a tag change, releases rk_wait modes 1 and 3; mode 2, a mailbox,
+ * modes 2 and 3; mode 3 every mode. A woken client returns from rk_wait
+ * once it holds the lock again: at once when nobody holds it. The caller
+ * need not hold the lock. 0, or -1 (7: null mask or bad mode; 32: nobody
+ * was woken). */
+RK_API int rk_wakeup(rk_client_id id, const uint32_t* mask, int mode);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "core/client_events.h"
@@ -111,6 +112,41 @@ TEST_F(ClientEventsTest, PostWakesTheTargetProcess) {
   stranger.send("exit 0");
   EXPECT_EQ(target.wait_exit(), 0);
   EXPECT_EQ(stranger.wait_exit(), 0);
+}
+
+TEST_F(ClientEventsTest, PostFromARowNotOursGoesByNameAndSetsNoOtherEvent) {
+  TestRtdb db = attach_test_rtdb(2);
+  ASSERT_NE(db.kgd, nullptr);
+  db.live(0x0000, getpid());
+  Client other, target;
+  const std::string open = "rtdbopen " + std::to_string(db.kgd->index);
+  other.ok(open);
+  target.ok(open);
+  db.live(0x0101, other.pid());
+  db.live(0x0102, target.pid());
+  other.ok("openev 257");
+  target.ok("openev 258");
+  db.apps[1].cpt[5].stat = kStatConfigured;   // a slot whose client has gone
+
+  // Another process's row holds handle numbers of that process; a slot
+  // without a client has no row.
+  for (int32_t from : {0x0101, 0x0105}) {
+    SCOPED_TRACE(from);
+    target.send("waitev 258");
+    EXPECT_EQ(post_event(from, 0x0102), 0);
+    EXPECT_EQ(target.reply(), "ok 0");
+    for (uint32_t a = 0; a < 2; ++a) {
+      for (uint32_t slot = 0; slot < kSlots; ++slot) {
+        char name[32];
+        snprintf(name, sizeof name, "PLANT_00_%02u_%02u", a, slot);
+        EXPECT_FALSE(signalled(shm_file(name))) << name;
+      }
+    }
+  }
+  target.send("exit 0");
+  other.send("exit 0");
+  EXPECT_EQ(target.wait_exit(), 0);
+  EXPECT_EQ(other.wait_exit(), 0);
 }
 
 }  // namespace
