@@ -299,8 +299,8 @@ TEST_F(KernelMemoryTest, EachRequestTakesTheSmallestFittingFreeBlockLowestFirst)
 // Blocks fill pool 0 to its last unit; freeing some leaves more free units
 // than any one free block has, with free neighbours that never merged.
 TEST_F(KernelMemoryTest, CompactionMakesRoomAndEveryHandleKeepsItsContents) {
-  std::vector<uint32_t> bytes(kPoolUnits / 100, bytes_for(100));
-  bytes.push_back(bytes_for(kPoolUnits % 100));
+  std::vector<uint32_t> bytes(kPoolUnits / 100 + 1, bytes_for(100));
+  bytes.back() = bytes_for(kPoolUnits % 100);
   std::vector<rk_mem_handle> handles;
   std::vector<void*> before;
   for (uint32_t i = 0; i < bytes.size(); ++i) {
