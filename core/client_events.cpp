@@ -40,13 +40,6 @@ int32_t own_client_id(const Kgd* kgd) {
   return e == nullptr ? -1 : client_id_of(kgd, e);
 }
 
-// True when the row of client `from` holds this process's handles: the
-// slot has a live client, registered by this process.
-bool row_is_ours(const Kgd* kgd, uint16_t from) {
-  const CptEntry* e = slot_entry(kgd, from);
-  return (e->stat & kStatLive) != 0 && e->pid == os::process_id();
-}
-
 int post_by_name(const Kgd* kgd, uint16_t to) {
   if (!names_slot(kgd, to)) return -1;
   char name[64];
@@ -101,11 +94,11 @@ int post_event(int32_t from, uint16_t to) {
   if (from < 0 || from > 0xFFFF) return -1;
   const uint32_t* cell = event_cell(kgd, static_cast<uint16_t>(from), to);
   if (cell == nullptr) return -1;
-  // A handle value means something only in the process that opened it: a
-  // row of another process (or of nobody) would set some other event of
-  // ours, or none, and leave the target asleep. Such posts, and posts
-  // through a row without that event, go by name.
-  if (!row_is_ours(kgd, static_cast<uint16_t>(from)) || *cell == 0) return post_by_name(kgd, to);
+  // A row's handles are numbers of its own client's process: from any other
+  // process, or from a slot whose client has gone, they could name another
+  // client's event or none. The post must still arrive, so it goes by name.
+  const CptEntry* giver = slot_entry(kgd, static_cast<uint16_t>(from));
+  if ((giver->stat & kStatLive) == 0 || giver->pid != os::process_id() || *cell == 0) return post_by_name(kgd, to);
   return os::event_set(*cell);
 }
 

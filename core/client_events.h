@@ -27,13 +27,13 @@ int set_own_event(uint16_t id, bool on);
 // 0, a system error number, or -1 when id names no slot.
 int wait_own_event(uint16_t id);
 
-// Sets the event of client `to` from client `from`, through from's row.
-// From kSelf: from the calling process's entry, the first over all
-// applications and slots with its process id, live or not. From
-// kSelfByName: through a handle opened by name just for this; so too when
-// from's row is not this process's (from is no live client of this
-// process) or holds no handle of that event. 0, a system error number, or
-// -1 when from or to names no slot or the caller has no entry.
+// Sets the event of client `to` from client `from`, through from's row
+// when that row is the calling process's own (from is a live client of
+// this process with a handle there), else through a handle opened by name
+// just for this. From kSelf: from the calling process's entry, the first
+// over all applications and slots with its process id, live or not. From
+// kSelfByName: always by name. 0, a system error number, or -1 when from
+// or to names no slot or the caller has no entry.
 int post_event(int32_t from, uint16_t to);
 
 }  // namespace rk

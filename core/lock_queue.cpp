@@ -86,8 +86,9 @@ void unlink_queued(Kgd* kgd, CptEntry* entry) {
 void hand_over(Kgd* kgd, int32_t giver) {
   CptEntry* next = dequeue(kgd, kWaitLock);
   kgd->lock_holder = next != nullptr ? addr_of(next) : 0;
-  // The new holder owns the lock from here on; the event only wakes it.
-  if (next != nullptr) post_event(giver, next->id);
+  // The new holder owns the lock from here on; the event only wakes it, and
+  // must, whoever gives: a giver with no row of its own posts by name.
+  if (next != nullptr && post_event(giver, next->id) != 0) post_event(kSelfByName, next->id);
 }
 
 }  // namespace rk

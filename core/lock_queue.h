@@ -36,7 +36,8 @@ CptEntry* dequeue(Kgd* kgd, uint16_t state);
 void unlink_queued(Kgd* kgd, CptEntry* entry);
 
 // Passes the database lock to the first client waiting for it, or frees
-// it, and wakes the new holder with an event posted from `giver`.
+// it, and wakes the new holder with an event posted from `giver`, or by
+// name when that post fails (a giver without an entry of its own).
 void hand_over(Kgd* kgd, int32_t giver);
 
 }  // namespace rk

@@ -143,6 +143,13 @@ RK_API const char* rk_get_title(void);
 /* The kernel's copyright notice. */
 RK_API const char* rk_get_copyrt(void);
 
+/* Installs a grown type table while clients run: the existing types first,
+ * unchanged but for larger max, then the new ones; `count` entries in all.
+ * Existing tags keep their values and change bits. 0, or -1 with 47 (does
+ * not fit the current table), 48 (changes nothing), 9 (bad entry), 2 (the
+ * arrays cannot be placed), 10 (null table) or 45. */
+RK_API int rk_dbrt_adjust(rk_client_id id, rk_type_entry* table, uint32_t count);
+
 /* ---- Database lock and waiting ---- */
 
 /* Takes the database lock, waiting as long as needed; it nests per client.
@@ -214,6 +221,36 @@ RK_API int rk_proc_exit(rk_client_id id);
 /* Ends every client of the calling process, slot 0 included, and gives back
  * the kernel mutex if the process holds it. For a client process's exit. */
 RK_API void rk_exit_trap(void);
+
+/* ---- Kernel memory ---- */
+
+/* Kernel memory handle: pool index in the low half, slot word in the high
+ * half. 0 is a valid handle. */
+typedef uint32_t rk_mem_handle;
+
+/* Allocates a zeroed block of at least `bytes` (at most 63488) in the
+ * RTDB's shared memory pools and stores its handle, only on success. 0, or
+ * -1 (7: too large; 10: null handle pointer; 2: no pool can be added;
+ * 1: no room in the chosen pool). */
+RK_API int rk_alloc_mem(rk_client_id id, uint32_t bytes, rk_mem_handle* handle);
+
+/* Stores the block's address and its capacity in bytes; either pointer may
+ * be null. The address is the same in every process, and holds only until
+ * the next allocation, which may move blocks: reach the block again under
+ * each hold of the database lock. 0, or -1 (7: the handle names no block). */
+RK_API int rk_access_mem(rk_client_id id, rk_mem_handle handle, void** address, uint32_t* bytes);
+
+/* Frees the block. 0, or -1 (7: the handle names no block). */
+RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
+
+/* Wakes the clients of the caller's application whose bits (1 << slot) are
+ * set in *mask and that sleep in rk_wait in a mode that `mode` releases:
+ * mode 1, a tag change, releases rk_wait modes 1 and 3; mode 2, a mailbox,
+ * modes 2 and 3; mode 3 every mode. A woken client returns from rk_wait
+ * once it holds the lock again: at once when nobody holds it. The caller
+ * need not hold the lock. 0, or -1 (7: null mask or bad mode; 32: nobody
+ * was woken). */
+RK_API int rk_wakeup(rk_client_id id, const uint32_t* mask, int mode);
 
 #ifdef __cplusplus
 }

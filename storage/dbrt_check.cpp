@@ -1,25 +1,14 @@
 #include "storage/dbrt_check.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <vector>
 
-#include "platform/format.h"
+#include "storage/check_text.h"
 #include "storage/dbrt_blocks.h"
 
 namespace rk {
 
 namespace {
-
-// Every argument is a 32-bit number, as the kernel formatter wants.
-std::string describe(const char* fmt, ...) {
-  char text[160];
-  va_list ap;
-  va_start(ap, fmt);
-  kvfmt_n(text, sizeof text, fmt, ap);
-  va_end(ap);
-  return text;
-}
 
 bool all_zero(Addr start, uint32_t bytes) {
   const uint8_t* p = at<uint8_t>(start);
@@ -33,12 +22,12 @@ std::string walk_blocks(const SegEntry& seg, std::vector<Addr>* blocks) {
   uint64_t b = dbrt_first_block(seg);
   while (b < end) {
     const Addr block = static_cast<Addr>(b);
-    if (b + kDbrtBlockHeader > end) return describe("block at 0x%x: header runs past the end", block);
+    if (b + kDbrtBlockHeader > end) return check_text("block at 0x%x: header runs past the end", block);
     const DbrtBlockHeader* h = dbrt_block(block);
-    if (h->owner != seg.base) return describe("block at 0x%x: owner 0x%x is not the base", block, h->owner);
+    if (h->owner != seg.base) return check_text("block at 0x%x: owner 0x%x is not the base", block, h->owner);
     if (h->prev_block != prev)
-      return describe("block at 0x%x: previous block 0x%x, expected 0x%x", block, h->prev_block, prev);
-    if (dbrt_block_end(block) > end) return describe("block at 0x%x: payload runs past the end", block);
+      return check_text("block at 0x%x: previous block 0x%x, expected 0x%x", block, h->prev_block, prev);
+    if (dbrt_block_end(block) > end) return check_text("block at 0x%x: payload runs past the end", block);
     blocks->push_back(block);
     prev = block;
     b = dbrt_block_end(block);
@@ -52,23 +41,23 @@ std::string walk_free_list(const SegEntry& seg, const std::vector<Addr>& blocks,
   Addr prev = 0;
   for (Addr f = dbrt_seg_header(seg)->free_head; f != 0; f = dbrt_block(f)->next_free) {
     const auto it = std::lower_bound(blocks.begin(), blocks.end(), f);
-    if (it == blocks.end() || *it != f) return describe("free list names 0x%x, which is no block", f);
+    if (it == blocks.end() || *it != f) return check_text("free list names 0x%x, which is no block", f);
     const size_t n = it - blocks.begin();
-    if ((*on_list)[n]) return describe("free list loops at 0x%x", f);
+    if ((*on_list)[n]) return check_text("free list loops at 0x%x", f);
     (*on_list)[n] = true;
     const Addr back = dbrt_block(f)->prev_free;
-    if (back != prev) return describe("free block 0x%x: previous free link 0x%x, expected 0x%x", f, back, prev);
+    if (back != prev) return check_text("free block 0x%x: previous free link 0x%x, expected 0x%x", f, back, prev);
     prev = f;
   }
   return "";
 }
 
 std::string check_segment(const SegEntry& seg) {
-  if (seg.size < kDbrtSegOverhead) return describe("size %u is below the overhead", seg.size);
+  if (seg.size < kDbrtSegOverhead) return check_text("size %u is below the overhead", seg.size);
   if (seg.used != seg.size || seg.free != 0)
-    return describe("table entry has used %u and free %u of %u", seg.used, seg.free, seg.size);
+    return check_text("table entry has used %u and free %u of %u", seg.used, seg.free, seg.size);
   if (dbrt_seg_header(seg)->seg_entry != addr_of(&seg))
-    return describe("header names entry 0x%x, not 0x%x", dbrt_seg_header(seg)->seg_entry, addr_of(&seg));
+    return check_text("header names entry 0x%x, not 0x%x", dbrt_seg_header(seg)->seg_entry, addr_of(&seg));
 
   std::vector<Addr> blocks;
   std::string fault = walk_blocks(seg, &blocks);
@@ -81,13 +70,13 @@ std::string check_segment(const SegEntry& seg) {
     const DbrtBlockHeader* h = dbrt_block(blocks[n]);
     if (!on_list[n]) {
       if (h->prev_free != 0 || h->next_free != 0)
-        return describe("block at 0x%x is not on the free list but has free links", blocks[n]);
+        return check_text("block at 0x%x is not on the free list but has free links", blocks[n]);
       continue;
     }
     if (!all_zero(blocks[n] + kDbrtBlockHeader, h->payload_bytes))
-      return describe("free block 0x%x: payload is not zero", blocks[n]);
+      return check_text("free block 0x%x: payload is not zero", blocks[n]);
     if (n > 0 && on_list[n - 1])
-      return describe("free blocks 0x%x and 0x%x are neighbours", blocks[n - 1], blocks[n]);
+      return check_text("free blocks 0x%x and 0x%x are neighbours", blocks[n - 1], blocks[n]);
   }
   return "";
 }
@@ -99,7 +88,7 @@ std::string dbrt_check(const Kgd* kgd) {
     const SegEntry& seg = *seg_entry(kgd, i);
     if (!is_dbrt(seg)) continue;
     const std::string fault = check_segment(seg);
-    if (!fault.empty()) return describe("segment %u: ", i) + fault;
+    if (!fault.empty()) return check_text("segment %u: ", i) + fault;
   }
   return "";
 }

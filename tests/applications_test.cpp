@@ -154,21 +154,21 @@ TEST_F(ApplicationsTest, QueuedClientsOfAnEndingApplicationAreWokenAndFail) {
   Client locker, sleeper;
   EXPECT_EQ(locker.call("procinit LOCKER"), "ok 256");
   EXPECT_EQ(sleeper.call("procinit SLEEPER"), "ok 257");
-  EXPECT_EQ(holder.call("dblock 0"), "ok 0");
+  EXPECT_EQ(holder.call("dblock 0"), "ok");
   locker.send("dblock 256");
-  sleeper.send("dbwait 257 1");
+  sleeper.send("wait 257 1");
   ASSERT_TRUE(await([&] { return entry(0x0100).wait_state == 1 && entry(0x0101).wait_state == 2; }));
 
   EXPECT_EQ(rk_exit_app(0x0100), 0);
-  EXPECT_EQ(locker.reply(), "ok -1");
-  EXPECT_EQ(sleeper.reply(), "ok -1");
+  EXPECT_EQ(locker.reply(), "err -1");
+  EXPECT_EQ(sleeper.reply(), "err -1");
   for (uint16_t id : {0x0100, 0x0101}) {
     EXPECT_EQ(entry(id).stat, 0) << id;
     EXPECT_EQ(entry(id).wait_state, 0) << id;
   }
   EXPECT_EQ(kgd()->lock_holder, addr_of(&entry(0))) << "the holder of another application keeps the lock";
   EXPECT_EQ(kgd()->queue_head, 0u);
-  EXPECT_EQ(holder.call("dbunlock 0"), "ok 0");
+  EXPECT_EQ(holder.call("dbunlock 0"), "ok");
   EXPECT_EQ(kgd()->lock_holder, 0u);
   for (Client* c : {&holder, &locker, &sleeper}) c->send("exit 0");
   for (Client* c : {&holder, &locker, &sleeper}) EXPECT_EQ(c->wait_exit(), 0);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "core/client_events.h"
@@ -113,27 +114,39 @@ TEST_F(ClientEventsTest, PostWakesTheTargetProcess) {
   EXPECT_EQ(stranger.wait_exit(), 0);
 }
 
-// Handle values mean something only in the process that opened them: a post
-// through a row that is not this process's must not use them.
-TEST_F(ClientEventsTest, PostFromARowThatIsNotOursGoesByName) {
-  TestRtdb db = attach_test_rtdb(1);
+TEST_F(ClientEventsTest, PostFromARowNotOursGoesByNameAndSetsNoOtherEvent) {
+  TestRtdb db = attach_test_rtdb(2);
   ASSERT_NE(db.kgd, nullptr);
-  const uint32_t* mine = event_row(db.kgd, 0);   // this process's handles
-  // Client 0:01 belongs to another process; here, the value in its row for
-  // event 0:02 is our handle of event 0:03. Slot 0:04 has no client, and
-  // client 0:05 of this process has no handles in its row.
-  db.live(0x0001, getpid() + 1);
-  event_row(db.kgd, 0x0001)[2] = mine[3];
-  event_row(db.kgd, 0x0004)[2] = mine[3];
-  db.live(0x0005, getpid());
-  for (int32_t from : {0x0001, 0x0004, 0x0005}) {
+  db.live(0x0000, getpid());
+  Client other, target;
+  const std::string open = "rtdbopen " + std::to_string(db.kgd->index);
+  other.ok(open);
+  target.ok(open);
+  db.live(0x0101, other.pid());
+  db.live(0x0102, target.pid());
+  other.ok("openev 257");
+  target.ok("openev 258");
+  db.apps[1].cpt[5].stat = kStatConfigured;   // a slot whose client has gone
+
+  // Another process's row holds handle numbers of that process; a slot
+  // without a client has no row.
+  for (int32_t from : {0x0101, 0x0105}) {
     SCOPED_TRACE(from);
-    EXPECT_EQ(post_event(from, 0x0002), 0);
-    EXPECT_TRUE(signalled(shm_file("PLANT_00_00_02")));
-    EXPECT_FALSE(signalled(shm_file("PLANT_00_00_03"))) << "another client's event was set";
-    os::event_reset(mine[2]);
-    os::event_reset(mine[3]);
+    target.send("waitev 258");
+    EXPECT_EQ(post_event(from, 0x0102), 0);
+    EXPECT_EQ(target.reply(), "ok 0");
+    for (uint32_t a = 0; a < 2; ++a) {
+      for (uint32_t slot = 0; slot < kSlots; ++slot) {
+        char name[32];
+        snprintf(name, sizeof name, "PLANT_00_%02u_%02u", a, slot);
+        EXPECT_FALSE(signalled(shm_file(name))) << name;
+      }
+    }
   }
+  target.send("exit 0");
+  other.send("exit 0");
+  EXPECT_EQ(target.wait_exit(), 0);
+  EXPECT_EQ(other.wait_exit(), 0);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST_F(DbLockClientsTest, WaitersGetTheLockByPriorityThenByArrival) {
   Client& p5a = client("P5A", 2);
   Client& p5b = client("P5B", 3);
   Client& p9 = client("P9", 4);
-  EXPECT_EQ(hold.call("dblock 1"), "ok 0");
+  EXPECT_EQ(hold.call("dblock 1"), "ok");
   queue(p5a, 2);
   queue(p5b, 3);
   queue(p9, 4);
@@ -72,11 +72,11 @@ TEST_F(DbLockClientsTest, WaitersGetTheLockByPriorityThenByArrival) {
   } order[] = {{&hold, 1, &p9, 4}, {&p9, 4, &p5a, 2}, {&p5a, 2, &p5b, 3}};
   for (const auto& step : order) {
     SCOPED_TRACE(step.next_id);
-    EXPECT_EQ(step.releaser->call("dbunlock " + std::to_string(step.releaser_id)), "ok 0");
+    EXPECT_EQ(step.releaser->call("dbunlock " + std::to_string(step.releaser_id)), "ok");
     EXPECT_EQ(holder(), addr_of(&entry(step.next_id)));
-    EXPECT_EQ(step.next->reply(), "ok 0");
+    EXPECT_EQ(step.next->reply(), "ok");
   }
-  EXPECT_EQ(p5b.call("dbunlock 3"), "ok 0");
+  EXPECT_EQ(p5b.call("dbunlock 3"), "ok");
   EXPECT_EQ(holder(), 0u);
   EXPECT_EQ(kgd()->queue_head, 0u);
 }
@@ -93,39 +93,39 @@ TEST_F(DbLockClientsTest, NestedLocksNeedAsManyUnlocksAndTheLastHandsOn) {
   EXPECT_EQ(entry(2).wait_state, 1);
   EXPECT_EQ(rk_unlock(1), 0);
   EXPECT_EQ(holder(), addr_of(&entry(2)));
-  EXPECT_EQ(waiter.reply(), "ok 0");
+  EXPECT_EQ(waiter.reply(), "ok");
   EXPECT_EQ(rk_unlock(1), -1);
   EXPECT_EQ(rk_errno(1), kErrNotLocked);
-  EXPECT_EQ(waiter.call("dbunlock 2"), "ok 0");
+  EXPECT_EQ(waiter.call("dbunlock 2"), "ok");
 }
 
 TEST_F(DbLockClientsTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
   Client& hold = client("HOLD", 1);
   Client& p5a = client("P5A", 2);
   Client& p5b = client("P5B", 3);
-  EXPECT_EQ(hold.call("dblock 1"), "ok 0");
+  EXPECT_EQ(hold.call("dblock 1"), "ok");
   queue(p5a, 2);
   queue(p5b, 3);
   EXPECT_EQ(hold.call("procexit 1"), "ok 0");
   EXPECT_EQ(holder(), addr_of(&entry(2)));
-  EXPECT_EQ(p5a.reply(), "ok 0");
+  EXPECT_EQ(p5a.reply(), "ok");
   EXPECT_EQ(entry(3).wait_state, 1);
-  EXPECT_EQ(p5a.call("dbunlock 2"), "ok 0");
-  EXPECT_EQ(p5b.reply(), "ok 0");
-  EXPECT_EQ(p5b.call("dbunlock 3"), "ok 0");
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+  EXPECT_EQ(p5b.reply(), "ok");
+  EXPECT_EQ(p5b.call("dbunlock 3"), "ok");
 }
 
 // A queued client sleeps in rk_lock; ended from elsewhere, it must not sleep on.
 TEST_F(DbLockClientsTest, AQueuedClientThatIsEndedIsWokenAndItsCallFails) {
   Client& hold = client("HOLD", 1);
   Client& p5a = client("P5A", 2);
-  EXPECT_EQ(hold.call("dblock 1"), "ok 0");
+  EXPECT_EQ(hold.call("dblock 1"), "ok");
   queue(p5a, 2);
   EXPECT_EQ(rk_proc_exit(2), 0);
-  EXPECT_EQ(p5a.reply(), "ok -1");
+  EXPECT_EQ(p5a.reply(), "err -1");
   EXPECT_EQ(entry(2).stat, 1);
   EXPECT_EQ(kgd()->queue_head, 0u);
-  EXPECT_EQ(hold.call("dbunlock 1"), "ok 0");
+  EXPECT_EQ(hold.call("dbunlock 1"), "ok");
   EXPECT_EQ(holder(), 0u) << "nobody was left to hand it to";
 }
 
@@ -147,14 +147,14 @@ bool kernel_mutex_contended(const std::string& file) {
 TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
   client_env("OPS", "B");
   Client& late = client("LATE", 0x0100);
-  for (const char* call : {"dblock 256", "dbwait 256 1"}) {
+  for (const char* call : {"dblock 256", "wait 256 1"}) {
     SCOPED_TRACE(call);
     ASSERT_EQ(kmutex_take(kSelf), 0);
     late.send(call);
     ASSERT_TRUE(await([&] { return kernel_mutex_contended(shm_file("Plant_CRIT_00")); }));
     EXPECT_EQ(rk_exit_app(0x0100), 0);
     kmutex_give(kSelf);
-    EXPECT_EQ(late.reply(), "ok -1");
+    EXPECT_EQ(late.reply(), "err -1");
     EXPECT_EQ(holder(), 0u);
     EXPECT_EQ(kgd()->queue_head, 0u);
     // The instance again, for the next call.
@@ -171,7 +171,7 @@ TEST_F(DbLockClientsTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
   client_env("OPS", "A");
   Client& p5a = client("P5A", 2);
   Client& p9 = client("P9", 4);
-  EXPECT_EQ(doomed.call("dblock 256"), "ok 0");
+  EXPECT_EQ(doomed.call("dblock 256"), "ok");
   queue(p5a, 2);
   doomed.kill_hard();
 
@@ -183,12 +183,12 @@ TEST_F(DbLockClientsTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
   // The run manager ends the application through a slot that is not its own.
   EXPECT_EQ(rk_exit_app(0x0100), 0);
   EXPECT_EQ(holder(), addr_of(&entry(4)));
-  EXPECT_EQ(p9.reply(), "ok 0");
-  EXPECT_EQ(p9.call("dbunlock 4"), "ok 0");
-  EXPECT_EQ(p5a.reply(), "ok 0");
-  EXPECT_EQ(p5a.call("dbunlock 2"), "ok 0");
-  EXPECT_EQ(p9.call("dblock 4"), "ok 0");
-  EXPECT_EQ(p9.call("dbunlock 4"), "ok 0");
+  EXPECT_EQ(p9.reply(), "ok");
+  EXPECT_EQ(p9.call("dbunlock 4"), "ok");
+  EXPECT_EQ(p5a.reply(), "ok");
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+  EXPECT_EQ(p9.call("dblock 4"), "ok");
+  EXPECT_EQ(p9.call("dbunlock 4"), "ok");
 }
 
 }  // namespace

@@ -156,5 +156,28 @@ TEST_F(DbrtBuildTest, GrowingATypeKeepsEveryValueAndChangeBit) {
   }
 }
 
+TEST_F(DbrtBuildTest, AdjustRunsUnderTheCallersLock) {
+  create({type_entry("ANALOG", 0, 10, 4)});
+  // Client 0:0 of this process, as registration would make it.
+  AppBlock& app = at<AppBlock>(kgd_->app_blocks)[0];
+  app.active = 1;
+  CptEntry& me = app.cpt[0];
+  me.stat = kStatConfigured | kStatLive;
+  me.pid = static_cast<uint32_t>(getpid());
+  me.own_bit = 1;
+
+  std::vector<rk_type_entry> t = types_;
+  EXPECT_EQ(rk_dbrt_adjust(0x0005, t.data(), 1), -1) << "slot 5 has no client";
+  EXPECT_EQ(rk_dbrt_adjust(0, t.data(), 1), -1);
+  EXPECT_EQ(rk_errno(0), kErrNothingToDo);
+  EXPECT_EQ(rk_dbrt_adjust(0, nullptr, 2), -1);
+  EXPECT_EQ(rk_errno(0), kErrNullArg);
+  t[0].max = 12;
+  EXPECT_EQ(rk_dbrt_adjust(0, t.data(), 1), 0);
+  EXPECT_EQ(type(0).max, 12);
+  EXPECT_EQ(kgd_->lock_holder, 0u) << "the lock is given back";
+  EXPECT_EQ(me.lock, 0);
+}
+
 }  // namespace
 }  // namespace rk::test

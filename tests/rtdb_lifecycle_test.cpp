@@ -186,6 +186,22 @@ TEST_F(LifecycleTest, DeleteWaitsForRunningApplications) {
   EXPECT_EQ(manager.wait_exit(), 0);
 }
 
+// Another process deletes: it closes none of the creator's handles, whose
+// values mean nothing outside the creator, and the creator goes on safely.
+TEST_F(LifecycleTest, DeleteFromAnotherProcess) {
+  Client manager, tool;
+  EXPECT_EQ(manager.ok("create Plant"), 0u);
+  EXPECT_EQ(tool.call("delete 0"), "ok 0");
+  char state[32];
+  snprintf(state, sizeof state, "peek %x", 0x20800000 + 8);
+  EXPECT_EQ(manager.ok(state) & 0xFFFF, 0u);
+  EXPECT_EQ(manager.call("delete 0"), "ok -1");
+  tool.send("exit 0");
+  manager.send("exit 0");
+  EXPECT_EQ(tool.wait_exit(), 0);
+  EXPECT_EQ(manager.wait_exit(), 0);
+}
+
 TEST_F(LifecycleTest, InitOrsFlagsAndReinitInvalidates) {
   std::vector<rk_type_entry> one = {type_entry("A", 0, 1, 2)};
   ASSERT_EQ(create("Plant", one, {kusr("OPS", 1)}, 0, 0, 4), 0);
@@ -193,8 +209,16 @@ TEST_F(LifecycleTest, InitOrsFlagsAndReinitInvalidates) {
   EXPECT_EQ(rk_init(&more), 0);
   EXPECT_EQ(kgd()->flags, 6);
   EXPECT_EQ(rk_init(nullptr), -7);
+
+  // Client 0:0 of this process, as registration would make it.
+  AppBlock& app = at<AppBlock>(kgd()->app_blocks)[0];
+  app.active = 1;
+  app.cpt[0].stat = kStatConfigured | kStatLive;
+  app.cpt[0].errnum = 9;
+  EXPECT_EQ(rk_errno(0), 9);
   EXPECT_EQ(rk_reinit(), 0);
   EXPECT_EQ(kgd()->state, 0);
+  EXPECT_EQ(rk_errno(0), -1) << "no client id resolves any more";
 }
 
 TEST_F(LifecycleTest, TimeTitleAndCopyright) {

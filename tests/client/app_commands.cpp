@@ -1,6 +1,5 @@
 // Commands of a client process: starting and ending applications,
-// registering and leaving, and the database lock. Client ids and results
-// are decimal.
+// registering and leaving. Client ids and results are decimal.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -59,9 +58,6 @@ const RegisterCommand commands[] = {
        rk_exit_trap();
        reply_ok();
      }},
-    {"dblock", [](const Args& a) { reply_value(rk_lock(id_of(a, 0))); }},
-    {"dbunlock", [](const Args& a) { reply_value(rk_unlock(id_of(a, 0))); }},
-    {"dbwait", [](const Args& a) { reply_value(rk_wait(id_of(a, 0), a.dec(1))); }},
 };
 
 }  // namespace

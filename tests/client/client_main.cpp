@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -19,7 +20,13 @@ const std::string& Args::str(size_t i) const {
   return i < words.size() ? words[i] : empty;
 }
 
-RegisterCommand::RegisterCommand(const char* name, Command command) { registry()[name] = command; }
+RegisterCommand::RegisterCommand(const char* name, Command command) {
+  // Two areas with one command name would silently run the wrong one.
+  if (!registry().emplace(name, command).second) {
+    std::cerr << "test client: command registered twice: " << name << std::endl;
+    abort();
+  }
+}
 
 void reply_ok(const std::string& values) {
   std::cout << "ok" << (values.empty() ? "" : " ") << values << std::endl;

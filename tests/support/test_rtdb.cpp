@@ -20,11 +20,12 @@ CptEntry& TestRtdb::live(uint16_t id, uint32_t pid) const {
   return e;
 }
 
-TestRtdb attach_test_rtdb(uint32_t napps, uint16_t flags) {
+TestRtdb attach_test_rtdb(uint32_t napps, uint16_t flags, uint32_t memories) {
   const uint32_t events = napps * kSlots;
   const uint32_t blocks = napps * sizeof(AppBlock);
   const uint32_t history = kHistory * (sizeof(uint16_t) + sizeof(uint32_t));
-  TestFrame frame = attach_test_frame(1, blocks + history + events * events * 4, flags);
+  const uint32_t mem_table = memories * sizeof(MemEntry);
+  TestFrame frame = attach_test_frame(1 + memories, blocks + history + events * events * 4 + mem_table, flags);
   Kgd* kgd = frame.kgd;
   if (kgd == nullptr) return {};
   kgd->napps = napps;
@@ -33,6 +34,8 @@ TestRtdb attach_test_rtdb(uint32_t napps, uint16_t flags) {
   kgd->hist_ids = frame.spare + blocks;
   kgd->hist_pids = kgd->hist_ids + kHistory * sizeof(uint16_t);
   kgd->event_table = kgd->hist_pids + kHistory * sizeof(uint32_t);
+  kgd->maxmems = memories;
+  if (memories != 0) kgd->mem_table = kgd->event_table + events * events * 4;
   AppBlock* apps = at<AppBlock>(kgd->app_blocks);
   for (uint32_t a = 0; a < napps; ++a) apps[a].active = 1;
   if (!create_kernel_objects(kgd)) {

@@ -1,0 +1,111 @@
+// Costs of the hot paths of locking and waking: a nested kernel-mutex take,
+// a full take and give, the database lock, and an event round trip between
+// two processes.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/client_ids.h"
+#include "core/kernel_mutex.h"
+#include "platform/attachment.h"
+#include "platform/named_event.h"
+#include "rk.h"
+
+namespace {
+
+using namespace rk;
+
+// One RTDB for the whole run, with client 0:0 registered to this process.
+struct BenchRtdb {
+  BenchRtdb() {
+    std::string ns = "rkbench" + std::to_string(getpid()) + "_";
+    setenv("RKNAMESPACE", ns.c_str(), 1);
+    rk_kusr ops{};
+    memcpy(ops.name, "OPS", 4);
+    ops.instances = 1;
+    rk_type_entry analog{};
+    analog.max = 100;
+    analog.usiz = 4;
+    analog.per_app = 1;
+    if (rk_create_rtdb("", "", "Bench", &ops, 1, &analog, 1, 0, 0, 0) < 0) abort();
+    AppBlock& app = at<AppBlock>(attachment().kgd->app_blocks)[0];
+    app.active = 1;
+    app.cpt[0].stat = kStatConfigured | kStatLive;
+    app.cpt[0].pid = static_cast<uint32_t>(getpid());
+    app.cpt[0].own_bit = 1;
+  }
+  ~BenchRtdb() { rk_unmap_kgd(); }
+};
+
+void setup() { static BenchRtdb rtdb; }
+
+void BM_KernelMutexNestedTake(benchmark::State& state) {
+  setup();
+  kmutex_take(kSelf);
+  for (auto _ : state) {
+    kmutex_take(kSelf);
+    kmutex_give(kSelf);
+  }
+  kmutex_give(kSelf);
+}
+BENCHMARK(BM_KernelMutexNestedTake);
+
+void BM_KernelMutexTakeGive(benchmark::State& state) {
+  setup();
+  for (auto _ : state) {
+    kmutex_take(kSelf);
+    kmutex_give(kSelf);
+  }
+}
+BENCHMARK(BM_KernelMutexTakeGive);
+
+void BM_DatabaseLockUnlock(benchmark::State& state) {
+  setup();
+  for (auto _ : state) {
+    rk_lock(0);
+    rk_unlock(0);
+  }
+}
+BENCHMARK(BM_DatabaseLockUnlock);
+
+void BM_DatabaseLockNested(benchmark::State& state) {
+  setup();
+  rk_lock(0);
+  for (auto _ : state) {
+    rk_lock(0);
+    rk_unlock(0);
+  }
+  rk_unlock(0);
+}
+BENCHMARK(BM_DatabaseLockNested);
+
+// A wake-up there and back: this process sets the other's event and sleeps
+// on its own until the other, woken, sets it.
+void BM_EventRoundTripBetweenProcesses(benchmark::State& state) {
+  setup();
+  os::Handle ping = os::event_create("bench_ping", false);
+  os::Handle pong = os::event_create("bench_pong", false);
+  pid_t child = fork();
+  if (child == 0) {
+    for (;;) {
+      os::event_wait(ping);
+      os::event_set(pong);
+    }
+  }
+  for (auto _ : state) {
+    os::event_set(ping);
+    os::event_wait(pong);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  os::close_handle(ping);
+  os::close_handle(pong);
+}
+BENCHMARK(BM_EventRoundTripBetweenProcesses)->UseRealTime();
+
+}  // namespace
