@@ -42,20 +42,28 @@ class DbLockClientsTest : public AppTest {
     c.send("dblock " + std::to_string(id));
     EXPECT_TRUE(await([&] { return entry(id).wait_state == 1; })) << id;
   }
+  // A client registered under `task` and holding the lock.
+  Client& holding(const std::string& task, uint16_t id) {
+    Client& c = client(task, id);
+    EXPECT_EQ(c.call("dblock " + std::to_string(id)), "ok");
+    return c;
+  }
+  // A client registered under `task` and queued for the lock.
+  Client& queued(const std::string& task, uint16_t id) {
+    Client& c = client(task, id);
+    queue(c, id);
+    return c;
+  }
   Addr holder() const { return kgd()->lock_holder; }
 
   std::vector<std::unique_ptr<Client>> clients_;
 };
 
 TEST_F(DbLockClientsTest, WaitersGetTheLockByPriorityThenByArrival) {
-  Client& hold = client("HOLD", 1);
-  Client& p5a = client("P5A", 2);
-  Client& p5b = client("P5B", 3);
-  Client& p9 = client("P9", 4);
-  EXPECT_EQ(hold.call("dblock 1"), "ok");
-  queue(p5a, 2);
-  queue(p5b, 3);
-  queue(p9, 4);
+  Client& hold = holding("HOLD", 1);
+  Client& p5a = queued("P5A", 2);
+  Client& p5b = queued("P5B", 3);
+  Client& p9 = queued("P9", 4);
 
   // A queued client asks again, from another process.
   EXPECT_EQ(rk_lock(2), -1);
@@ -100,12 +108,9 @@ TEST_F(DbLockClientsTest, NestedLocksNeedAsManyUnlocksAndTheLastHandsOn) {
 }
 
 TEST_F(DbLockClientsTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
-  Client& hold = client("HOLD", 1);
-  Client& p5a = client("P5A", 2);
-  Client& p5b = client("P5B", 3);
-  EXPECT_EQ(hold.call("dblock 1"), "ok");
-  queue(p5a, 2);
-  queue(p5b, 3);
+  Client& hold = holding("HOLD", 1);
+  Client& p5a = queued("P5A", 2);
+  Client& p5b = queued("P5B", 3);
   EXPECT_EQ(hold.call("procexit 1"), "ok 0");
   EXPECT_EQ(holder(), addr_of(&entry(2)));
   EXPECT_EQ(p5a.reply(), "ok");
@@ -117,10 +122,8 @@ TEST_F(DbLockClientsTest, AHolderThatLeavesHandsTheLockToTheFirstWaiter) {
 
 // A queued client sleeps in rk_lock; ended from elsewhere, it must not sleep on.
 TEST_F(DbLockClientsTest, AQueuedClientThatIsEndedIsWokenAndItsCallFails) {
-  Client& hold = client("HOLD", 1);
-  Client& p5a = client("P5A", 2);
-  EXPECT_EQ(hold.call("dblock 1"), "ok");
-  queue(p5a, 2);
+  Client& hold = holding("HOLD", 1);
+  Client& p5a = queued("P5A", 2);
   EXPECT_EQ(rk_proc_exit(2), 0);
   EXPECT_EQ(p5a.reply(), "err -1");
   EXPECT_EQ(entry(2).stat, 1);
@@ -167,12 +170,10 @@ TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
 // application passes the lock on, and the others go on.
 TEST_F(DbLockClientsTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
   client_env("OPS", "B");
-  Client& doomed = client("DOOMED", 0x0100);
+  Client& doomed = holding("DOOMED", 0x0100);
   client_env("OPS", "A");
-  Client& p5a = client("P5A", 2);
+  Client& p5a = queued("P5A", 2);
   Client& p9 = client("P9", 4);
-  EXPECT_EQ(doomed.call("dblock 256"), "ok");
-  queue(p5a, 2);
   doomed.kill_hard();
 
   EXPECT_EQ(holder(), addr_of(&entry(0x0100)));
