@@ -36,12 +36,9 @@ void write_banner() {
 
 // The first free block of the domain.
 AppBlock* free_block(const Kgd* kgd, const char* domain) {
-  const KusrRecord* kusrs = at<KusrRecord>(kgd->kusr_table);
   for (uint32_t a = 0; a < kgd->napps; ++a) {
     AppBlock* app = app_block(kgd, a);
-    if (app->active == 0 && app->kusr < kgd->nkusrs && field_equals(kusrs[app->kusr].name, sizeof kusrs->name, domain)) {
-      return app;
-    }
+    if (app->active == 0 && app_in_domain(kgd, app, domain)) return app;
   }
   return nullptr;
 }

@@ -45,15 +45,10 @@ const Kgd* valid_kgd() {
 AppBlock* find_app(const char* domain, const char* instance, bool active_only) {
   const Kgd* kgd = valid_kgd();
   if (kgd == nullptr || domain == nullptr || instance == nullptr) return nullptr;
-  const KusrRecord* kusrs = at<KusrRecord>(kgd->kusr_table);
   for (uint32_t a = 0; a < kgd->napps; ++a) {
     AppBlock* app = app_block(kgd, a);
     if (active_only && app->active != 1) continue;
-    if (app->kusr >= kgd->nkusrs) continue;
-    if (field_equals(kusrs[app->kusr].name, sizeof kusrs->name, domain) &&
-        field_equals(app->instance, sizeof app->instance, instance)) {
-      return app;
-    }
+    if (app_in_domain(kgd, app, domain) && field_equals(app->instance, sizeof app->instance, instance)) return app;
   }
   return nullptr;
 }
@@ -63,6 +58,12 @@ AppBlock* find_app(const char* domain, const char* instance, bool active_only) {
 bool field_equals(const char* field, size_t width, const char* text) {
   const size_t n = strnlen(text, width + 1);
   return n <= width && strncasecmp(field, text, width) == 0;
+}
+
+bool app_in_domain(const Kgd* kgd, const AppBlock* app, const char* domain) {
+  if (app->kusr >= kgd->nkusrs) return false;
+  const KusrRecord& kusr = at<KusrRecord>(kgd->kusr_table)[app->kusr];
+  return field_equals(kusr.name, sizeof kusr.name, domain);
 }
 
 int32_t slot_by_name(const AppBlock* app, const char* name) {

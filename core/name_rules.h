@@ -19,6 +19,9 @@ constexpr size_t kTaskNameChars = sizeof(CptEntry::name) - 1;
 // the bytes) holds exactly `text`, ignoring case.
 bool field_equals(const char* field, size_t width, const char* text);
 
+// True when the application belongs to the domain (its kusr record's name).
+bool app_in_domain(const Kgd* kgd, const AppBlock* app, const char* domain);
+
 // A name in the numeric form gives (application << 8) + slot, unchecked
 // (each number is capped at 0xFFFF). Otherwise the first slot of app whose
 // task name equals the name, whatever its state; -1 for none, for an empty
