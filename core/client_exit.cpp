@@ -58,8 +58,8 @@ void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry) {
   app->registered &= ~bit;
   app->queued &= ~bit;
   for (uint32_t& mask : app->waiting) mask &= ~bit;
-  // The pending-wake mask keeps the bit: a wake already collected for the
-  // slot is delivered to whoever holds it next.
+  // The pending-wake mask is the waker's: its next wake clears the bit, and
+  // releases nobody for it, since the slot no longer sleeps.
   leave_queue(kgd, entry, id);
   // A queued client is asleep in rk_lock or rk_wait, in another process or
   // another thread of this one: woken, it finds itself out of the queue and
