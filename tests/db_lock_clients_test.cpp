@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,17 +25,6 @@ class DbLockClientsTest : public AppTest {
     ASSERT_EQ(rk_init_app("Plant", "OPS", "A", a.data()), 0);
     ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
   }
-  void TearDown() override {
-    clients_.clear();   // ends the processes, before the leak check
-    AppTest::TearDown();
-  }
-
-  // A client process registered under `task`; its id is checked.
-  Client& client(const std::string& task, uint16_t id) {
-    clients_.push_back(std::make_unique<Client>());
-    EXPECT_EQ(clients_.back()->call("procinit " + task), "ok " + std::to_string(id));
-    return *clients_.back();
-  }
   // Sends the lock call and returns once the client is queued for the lock.
   void queue(Client& c, uint16_t id) {
     c.send("dblock " + std::to_string(id));
@@ -55,8 +43,6 @@ class DbLockClientsTest : public AppTest {
     return c;
   }
   Addr holder() const { return kgd()->lock_holder; }
-
-  std::vector<std::unique_ptr<Client>> clients_;
 };
 
 TEST_F(DbLockClientsTest, WaitersGetTheLockByPriorityThenByArrival) {

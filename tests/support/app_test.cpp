@@ -22,6 +22,7 @@ void AppTest::SetUp() {
 }
 
 void AppTest::TearDown() {
+  clients_.clear();   // ends the processes, before the leak check
   // Clients of this process close their event handles, or the events outlive the test.
   rk_exit_trap();
   rk_unmap_kgd();
@@ -38,6 +39,12 @@ CptEntry& AppTest::entry(uint16_t id) const { return app(id >> 8)->cpt[id & 255]
 void AppTest::client_env(const char* domain, const char* user) {
   domain != nullptr ? setenv("RKDOMAIN", domain, 1) : unsetenv("RKDOMAIN");
   user != nullptr ? setenv("RKUSER", user, 1) : unsetenv("RKUSER");
+}
+
+Client& AppTest::client(const std::string& task, uint16_t id) {
+  clients_.push_back(std::make_unique<Client>());
+  EXPECT_EQ(clients_.back()->call("procinit " + task), "ok " + std::to_string(id));
+  return *clients_.back();
 }
 
 bool await(const std::function<bool()>& cond) {

@@ -5,7 +5,11 @@
 // RKUSER from it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "core/records.h"
 #include "support/kernel_test.h"
@@ -25,6 +29,12 @@ class AppTest : public KernelTest {
   // Sets RKDOMAIN and RKUSER for registrations started from now on; null
   // unsets a variable.
   static void client_env(const char* domain, const char* user);
+
+  // A client process registered under `task`; its id is checked. It lives
+  // until the test ends.
+  Client& client(const std::string& task, uint16_t id);
+
+  std::vector<std::unique_ptr<Client>> clients_;
 };
 
 // Spins until cond holds: the condition is a state the kernel writes, so
