@@ -73,9 +73,18 @@ int32_t slot_by_name(const AppBlock* app, const char* name) {
   // A free slot has an empty name, which no client is looked up by.
   if (app == nullptr || name[0] == '\0') return -1;
   for (int32_t s = 0; s < kSlots; ++s) {
-    if (strncasecmp(app->cpt[s].name, name, kTaskNameChars) == 0) return s;
+    if (has_task_name(app->cpt[s], name)) return s;
   }
   return -1;
+}
+
+bool has_task_name(const CptEntry& entry, const char* name) {
+  return name != nullptr && strncasecmp(entry.name, name, kTaskNameChars) == 0;
+}
+
+int32_t slot_in_app(const AppBlock* app, const char* name) {
+  const int32_t slot = slot_by_name(app, name);
+  return slot < kSlots ? slot : -1;
 }
 
 int32_t free_slot(const AppBlock* app) {

@@ -28,6 +28,14 @@ bool app_in_domain(const Kgd* kgd, const AppBlock* app, const char* domain);
 // name, or for no app.
 int32_t slot_by_name(const AppBlock* app, const char* name);
 
+// True when the entry's task name is `name`, compared as slot_by_name does.
+bool has_task_name(const CptEntry& entry, const char* name);
+
+// The slot of app that `name` names by slot_by_name, or -1; also -1 when
+// the numeric form names no slot of this application (an application part
+// other than 0, or a slot of 31 or more), as registration refuses it.
+int32_t slot_in_app(const AppBlock* app, const char* name);
+
 // The first slot with an empty task name, or -1.
 int32_t free_slot(const AppBlock* app);
 

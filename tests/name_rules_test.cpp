@@ -62,6 +62,23 @@ TEST_F(NameRulesTest, SlotByNameAndFreeSlot) {
   EXPECT_EQ(free_slot(nullptr), -1);
 }
 
+// Lookups by name within one application: the numeric form must name one
+// of its slots, or the id built from it would name another.
+TEST_F(NameRulesTest, SlotInApplicationAndTaskNames) {
+  AppBlock* ops = app(0);
+  strcpy(ops->cpt[3].name, "Pump");
+  struct {
+    const char* name;
+    int32_t slot;
+  } cases[] = {{"PUMP", 3}, {"#0:30", 30}, {"#0:31", -1}, {"#1:5", -1}, {"#0:65535", -1}, {"Valve", -1}, {"", -1}};
+  for (const auto& c : cases) EXPECT_EQ(slot_in_app(ops, c.name), c.slot) << c.name;
+  EXPECT_EQ(slot_in_app(ops, nullptr), -1);
+
+  EXPECT_TRUE(has_task_name(ops->cpt[3], "pUMP"));
+  EXPECT_FALSE(has_task_name(ops->cpt[3], "Pumps"));
+  EXPECT_FALSE(has_task_name(ops->cpt[3], nullptr));
+}
+
 TEST_F(NameRulesTest, EntryByProcessIdGoesInApplicationAndSlotOrder) {
   const uint32_t self = static_cast<uint32_t>(getpid());
   EXPECT_EQ(entry_by_pid(self), nullptr);
