@@ -252,6 +252,23 @@ RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
  * was woken). */
 RK_API int rk_wakeup(rk_client_id id, const uint32_t* mask, int mode);
 
+/* ---- Names and signals ---- */
+
+/* The client id of the slot named `name` (case ignored; "#0:<slot>" names a
+ * slot by number) in the caller's application, whether a client is
+ * registered there or not. -1 with 5 when no slot has that name; -1 and no
+ * error number for a null name. */
+RK_API int16_t rk_name_to_id(rk_client_id id, const char* name);
+
+/* As rk_name_to_id in the application of domain `kusr_name` and instance
+ * `inst_name`, running or not; -1 with 14 when there is none. */
+RK_API int16_t rk_name_to_id_ex(rk_client_id id, const char* kusr_name, const char* inst_name, const char* name);
+
+/* Copies the name of the slot that `id` names, registered or not (a free
+ * slot gives ""), into buffer (32 bytes). 0, or -1 when the application
+ * does not run or the slot is 31 or more; 10 for a null buffer. */
+RK_API int rk_id_to_name(rk_client_id id, char* buffer);
+
 #ifdef __cplusplus
 }
 #endif
