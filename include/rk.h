@@ -269,6 +269,45 @@ RK_API int16_t rk_name_to_id_ex(rk_client_id id, const char* kusr_name, const ch
  * does not run or the slot is 31 or more; 10 for a null buffer. */
 RK_API int rk_id_to_name(rk_client_id id, char* buffer);
 
+/* Signals 0..31: a posted signal stays pending until received; a signal is
+ * received only while accepted. Signals 0 and 1 are accepted from
+ * registration on, all others held until rk_hold_sig accepts them. Signal 1
+ * asks the receiver to end (its termination flag); 2 and 3 the kernel posts
+ * for tag lists and mailbox owners. A posted signal that the receiver
+ * accepts wakes it from rk_wait, which fails with 27 (signal 1) or 34. */
+
+/* Posts `sig` to the client named `name` in the caller's application. 0, or
+ * -1 with the first of 13 (no slot of that name), 5 (no live client
+ * there), 7 (sig not 0..31), 45. */
+RK_API int rk_send_sig(rk_client_id id, const char* name, int sig);
+
+/* As rk_send_sig in the application of domain `kusr_name` and instance
+ * `inst_name`; 14 when there is none, checked first. */
+RK_API int rk_send_sig_ex(rk_client_id id, const char* kusr_name, const char* inst_name, const char* name,
+                          int sig);
+
+/* Posts `sig` to the client `target_id` of any application. 0, or -1 with
+ * 57 (its application does not run), 5 (no live client in that slot), 7. */
+RK_API int rk_send_app_sig(rk_client_id id, rk_client_id target_id, int sig);
+
+/* The lowest signal that is pending and accepted, which is consumed unless
+ * it is 0 or 1: those are returned again until held. -1 with 33 when there
+ * is none. */
+RK_API int rk_recv_sig(rk_client_id id);
+
+/* Holds `sig` (hold nonzero) or accepts it (hold 0); its pending bit stays.
+ * 1 when it was held before, 0 when accepted, -1 with 7 for sig not 0..31. */
+RK_API int rk_hold_sig(rk_client_id id, int sig, int hold);
+
+/* Not supported: always -1. */
+RK_API int rk_attach_queue(void);
+RK_API int rk_detach_queue(void);
+
+/* Wakes the client named `name` in the caller's application if it sleeps
+ * in rk_wait in a mode that `mode` releases, as for rk_wakeup. 0, or -1
+ * with 13 (no slot of that name), 7 (bad mode), 32 (nobody was woken). */
+RK_API int rk_wakeup_proc(rk_client_id id, const char* name, int mode);
+
 #ifdef __cplusplus
 }
 #endif
