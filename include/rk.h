@@ -308,6 +308,21 @@ RK_API int rk_detach_queue(void);
  * with 13 (no slot of that name), 7 (bad mode), 32 (nobody was woken). */
 RK_API int rk_wakeup_proc(rk_client_id id, const char* name, int mode);
 
+/* ---- Termination flags ---- */
+
+/* Ask a client to end: rk_send_sig, rk_send_sig_ex and rk_send_app_sig
+ * with signal 1, with their results. The receiver's stat also gets the
+ * termination-seen bit (4), even while it holds signal 1. */
+RK_API int rk_set_term_flag(rk_client_id id, const char* name);
+RK_API int rk_set_term_flag_ex(rk_client_id id, const char* kusr_name, const char* inst_name, const char* name);
+RK_API int rk_set_app_term_flag(rk_client_id id, rk_client_id target_id);
+
+/* 1 when the client's termination flag is set (signal 1 pending and
+ * accepted), else 0; -1 when id names no live client of a running
+ * application. Takes no lock, works for any process's client and counts
+ * the call in the client's first statistics counter. */
+RK_API int rk_test_term_flag(rk_client_id id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -75,6 +75,21 @@ TEST_F(SignalClientsTest, AnAcceptedSignalEndsEveryKindOfWaitWith34) {
   }
 }
 
+TEST_F(SignalClientsTest, TheTerminationFlagEndsAWaitWith27AndStaysSet) {
+  Client& c = client("SLEEPER", kSleeper);
+  ASSERT_TRUE(fall_asleep(c, kSleeper, 1));
+  EXPECT_EQ(rk_set_term_flag(kBoss, "SLEEPER"), 0);
+  EXPECT_EQ(c.reply(), "err 27");
+  EXPECT_EQ(holder(), addr_of(&sleeper()));
+  EXPECT_EQ(sleeper().stat & kStatTermSeen, kStatTermSeen);
+  for (int n = 0; n < 3; ++n) EXPECT_EQ(c.call("testtermflag 1"), "ok 1");
+  EXPECT_EQ(c.call("recvsig 1"), "ok 1");
+  EXPECT_EQ(c.call("testtermflag 1"), "ok 1") << "receiving does not consume it";
+  EXPECT_EQ(sleeper().stats[kStatTermTests], 4u);
+  EXPECT_EQ(c.call("wait 1 1"), "err 27") << "every later wait ends at once";
+  EXPECT_EQ(c.call("dbunlock 1"), "ok");
+}
+
 TEST_F(SignalClientsTest, WakingByNameReleasesOnlyTheModesItStandsFor) {
   Client& c = client("SLEEPER", kSleeper);
   ASSERT_TRUE(fall_asleep(c, kSleeper, 1));

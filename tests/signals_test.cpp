@@ -146,6 +146,7 @@ TEST_F(SignalsTest, CallersThatDoNotResolveGetMinusOneAndStoreNothing) {
   EXPECT_EQ(rk_recv_sig(kPeer), -1);
   EXPECT_EQ(rk_hold_sig(kPeer, 5, 0), -1);
   EXPECT_EQ(rk_send_app_sig(kPeer, kBoss, 6), 0);
+  EXPECT_EQ(rk_test_term_flag(kPeer), 0);
   EXPECT_EQ(peer().errnum, 0);
   EXPECT_EQ(entry(kBoss).sig_pending, 1u << 6);
   peer().pid -= 1;   // its own again, so that it is cleaned up

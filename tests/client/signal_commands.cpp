@@ -17,6 +17,9 @@ const RegisterCommand commands[] = {
     {"recvsig", [](const Args& a) { reply_result(a, rk_recv_sig(id_of(a))); }},
     // holdsig <id> <sig> <hold>
     {"holdsig", [](const Args& a) { reply_result(a, rk_hold_sig(id_of(a), a.dec(1), a.dec(2))); }},
+    // settermflag <id> <name>
+    {"settermflag", [](const Args& a) { reply_result(a, rk_set_term_flag(id_of(a), a.str(1).c_str())); }},
+    {"testtermflag", [](const Args& a) { reply_value(rk_test_term_flag(id_of(a))); }},
 };
 
 }  // namespace
