@@ -272,8 +272,8 @@ RK_API int rk_id_to_name(rk_client_id id, char* buffer);
 /* Signals 0..31: a posted signal stays pending until received; a signal is
  * received only while accepted. Signals 0 and 1 are accepted from
  * registration on, all others held until rk_hold_sig accepts them. Signal 1
- * asks the receiver to end (its termination flag); 2 and 3 the kernel posts
- * for tag lists and mailbox owners. A posted signal that the receiver
+ * asks the receiver to end (its termination flag); 2 and 3 are kept for
+ * the kernel's tag-list and mailbox-owner signals. A posted signal that the receiver
  * accepts wakes it from rk_wait, which fails with 27 (signal 1) or 34. */
 
 /* Posts `sig` to the client named `name` in the caller's application. 0, or

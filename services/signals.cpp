@@ -5,7 +5,6 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/name_rules.h"
-#include "platform/attachment.h"
 #include "rk.h"
 #include "services/signal_post.h"
 
@@ -61,8 +60,8 @@ RK_API int rk_recv_sig(rk_client_id id) {
   return sig;
 }
 
-// Accepting a signal that is pending already wakes nobody: the caller is
-// the receiver, and it is not asleep.
+// Accepting a signal that is pending already wakes nobody: the receiver
+// meets it at its next rk_recv_sig or rk_wait.
 RK_API int rk_hold_sig(rk_client_id id, int sig, int hold) {
   CptEntry* e = resolve_owned(resolve_app(id), id);
   if (e == nullptr) return -1;
