@@ -52,6 +52,25 @@ void note_grant(Kgd* kgd, CptEntry* entry) {
   map_new_segments(entry);
 }
 
+// What both lock calls do first. Null when the call ends here, its result
+// in *done: -1 for an id that does not resolve or a queued client, 0 for a
+// nested take, which touches only the caller's entry.
+static CptEntry* begin_lock(uint16_t id, int* done) {
+  CptEntry* e = resolve_owned(resolve_app(id), id);
+  *done = -1;
+  if (e == nullptr) return nullptr;
+  if (e->wait_state != kNotWaiting) {
+    e->errnum = kErrLockQueued;
+    return nullptr;
+  }
+  if (e->lock > 0) {
+    ++e->lock;
+    *done = 0;
+    return nullptr;
+  }
+  return e;
+}
+
 }  // namespace rk
 
 using namespace rk;
@@ -59,16 +78,9 @@ using namespace rk;
 extern "C" {
 
 RK_API int rk_lock(rk_client_id id) {
-  CptEntry* e = resolve_owned(resolve_app(id), id);
-  if (e == nullptr) return -1;
-  if (e->wait_state != kNotWaiting) {
-    e->errnum = kErrLockQueued;
-    return -1;
-  }
-  if (e->lock > 0) {
-    ++e->lock;
-    return 0;
-  }
+  int done = 0;
+  CptEntry* e = begin_lock(id, &done);
+  if (e == nullptr) return done;
   Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
   if (!still_resolves(id, e)) {
@@ -89,16 +101,9 @@ RK_API int rk_lock(rk_client_id id) {
 }
 
 RK_API int rk_lock_nowait(rk_client_id id) {
-  CptEntry* e = resolve_owned(resolve_app(id), id);
-  if (e == nullptr) return -1;
-  if (e->wait_state != kNotWaiting) {
-    e->errnum = kErrLockQueued;
-    return -1;
-  }
-  if (e->lock > 0) {
-    ++e->lock;
-    return 0;
-  }
+  int done = 0;
+  CptEntry* e = begin_lock(id, &done);
+  if (e == nullptr) return done;
   Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
   int result = -1;
