@@ -60,7 +60,9 @@ TEST_F(SignalClientsTest, AnAcceptedSignalEndsEveryKindOfWaitWith34) {
     for (bool locked : {false, true}) {
       SCOPED_TRACE("mode " + std::to_string(mode) + (locked ? ", lock held" : ""));
       ASSERT_TRUE(fall_asleep(c, kSleeper, mode));
-      if (locked) ASSERT_EQ(rk_lock(kBoss), 0);
+      if (locked) {
+        ASSERT_EQ(rk_lock(kBoss), 0);
+      }
       EXPECT_EQ(waker.call("sendsig 2 SLEEPER 6"), "ok 0");
       if (locked) {
         EXPECT_EQ(sleeper().wait_state, kWaitLock);
