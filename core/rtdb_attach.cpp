@@ -1,9 +1,8 @@
 // Attaching to RTDBs and leaving them.
-#include <strings.h>
-
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/name_rules.h"
 #include "core/rtdb.h"
 #include "platform/attachment.h"
 #include "platform/handles.h"
@@ -43,7 +42,7 @@ void forget_rtdb() {
 }
 
 bool rtdb_name_is(const Kgd* kgd, const char* name) {
-  return strncasecmp(RtdbName(kgd).text, name, sizeof kgd->name) == 0;
+  return field_equals(kgd->name, sizeof kgd->name, name);
 }
 
 }  // namespace rk
