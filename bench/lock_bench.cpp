@@ -12,7 +12,7 @@
 
 #include "core/client_ids.h"
 #include "core/kernel_mutex.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/named_event.h"
 #include "rk.h"
 

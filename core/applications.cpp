@@ -13,12 +13,12 @@
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/format.h"
-#include "platform/kernel_objects.h"
-#include "platform/segments.h"
+#include "core/kernel_objects.h"
+#include "core/segments.h"
 #include "rk.h"
 
 namespace rk {

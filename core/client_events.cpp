@@ -2,8 +2,8 @@
 
 #include "core/client_ids.h"
 #include "core/name_rules.h"
-#include "platform/attachment.h"
-#include "platform/kernel_objects.h"
+#include "core/attachment.h"
+#include "core/kernel_objects.h"
 #include "platform/last_error.h"
 #include "platform/named_event.h"
 #include "platform/process_info.h"

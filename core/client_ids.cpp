@@ -1,6 +1,6 @@
 #include "core/client_ids.h"
 
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/process_info.h"
 
 namespace rk {

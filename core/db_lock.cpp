@@ -5,9 +5,9 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/clock.h"
-#include "platform/segments.h"
+#include "core/segments.h"
 #include "rk.h"
 
 namespace rk {

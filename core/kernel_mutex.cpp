@@ -2,7 +2,7 @@
 
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
 #include "platform/process_info.h"

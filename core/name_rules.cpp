@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/client_ids.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 
 namespace rk {
 

@@ -13,7 +13,7 @@
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
-#include "platform/kernel_objects.h"
+#include "core/kernel_objects.h"
 #include "platform/process_info.h"
 #include "rk.h"
 

@@ -4,10 +4,10 @@
 #include "core/errors.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/handles.h"
-#include "platform/kernel_objects.h"
-#include "platform/kgd_segment.h"
+#include "core/kernel_objects.h"
+#include "core/kgd_segment.h"
 #include "rk.h"
 
 namespace rk {

@@ -7,10 +7,10 @@
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/clock.h"
-#include "platform/kernel_objects.h"
-#include "platform/kgd_segment.h"
+#include "core/kernel_objects.h"
+#include "core/kgd_segment.h"
 #include "rk.h"
 #include "storage/dbrt_build.h"
 

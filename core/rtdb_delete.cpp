@@ -1,8 +1,8 @@
 // Deleting an RTDB. The objects go when the last process lets go of them.
 #include "core/rtdb.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/handles.h"
-#include "platform/kgd_segment.h"
+#include "core/kgd_segment.h"
 #include "rk.h"
 
 namespace rk {

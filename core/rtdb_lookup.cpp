@@ -1,8 +1,8 @@
 #include "core/rtdb_lookup.h"
 
 #include "core/rtdb.h"
-#include "platform/attachment.h"
-#include "platform/kgd_segment.h"
+#include "core/attachment.h"
+#include "core/kgd_segment.h"
 
 namespace rk {
 

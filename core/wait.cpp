@@ -5,7 +5,7 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/clock.h"
 #include "rk.h"
 

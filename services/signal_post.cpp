@@ -4,7 +4,7 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/name_rules.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "tags/wake.h"
 
 namespace rk {

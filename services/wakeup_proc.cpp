@@ -1,7 +1,7 @@
 // Waking a client of one's own application by its name.
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 #include "tags/wake.h"
 

@@ -1,7 +1,7 @@
 // Raising tag counts and adding types while clients run.
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 #include "storage/dbrt_build.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "platform/attachment.h"
-#include "platform/segments.h"
+#include "core/attachment.h"
+#include "core/segments.h"
 #include "storage/dbrt_blocks.h"
 
 namespace rk {

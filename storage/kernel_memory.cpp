@@ -4,8 +4,8 @@
 
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "platform/attachment.h"
-#include "platform/segments.h"
+#include "core/attachment.h"
+#include "core/segments.h"
 #include "rk.h"
 #include "storage/memory_pool.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/attachment.h"
-#include "platform/segments.h"
+#include "core/attachment.h"
+#include "core/segments.h"
 
 namespace rk {
 

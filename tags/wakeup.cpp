@@ -1,7 +1,7 @@
 // Waking clients of one's own application by their own bits.
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 #include "tags/wake.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/records.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 #include "support/app_test.h"
 

@@ -8,7 +8,7 @@
 
 #include "core/client_ids.h"
 #include "core/lock_queue.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 #include "support/kernel_test.h"
 #include "support/test_rtdb_layouts.h"

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "core/errors.h"
-#include "platform/segments.h"
+#include "core/segments.h"
 #include "storage/dbrt_check.h"
 #include "support/dbrt_test.h"
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 #include "storage/dbrt_build.h"
 #include "storage/dbrt_check.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <functional>
 
-#include "platform/segments.h"
+#include "core/segments.h"
 #include "support/dbrt_test.h"
 
 namespace rk::test {

@@ -12,7 +12,7 @@
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/clock.h"
 #include "support/test_rtdb.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/records.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/process_info.h"
 #include "rk.h"
 #include "support/app_test.h"

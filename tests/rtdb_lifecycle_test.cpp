@@ -5,7 +5,7 @@
 
 #include "core/kernel_time.h"
 #include "core/records.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/clock.h"
 #include "rk.h"
 #include "support/kernel_test.h"

@@ -2,7 +2,7 @@
 // segments that seg_reserve opens on demand.
 #include "storage/segment_space.h"
 
-#include "platform/segments.h"
+#include "core/segments.h"
 #include "support/kernel_test.h"
 #include "support/test_frame.h"
 

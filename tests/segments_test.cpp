@@ -7,12 +7,12 @@
 #include <cstring>
 #include <string>
 
-#include "platform/attachment.h"
-#include "platform/kernel_objects.h"
-#include "platform/kgd_segment.h"
+#include "core/attachment.h"
+#include "core/kernel_objects.h"
+#include "core/kgd_segment.h"
 #include "platform/mapping.h"
 #include "platform/named_event.h"
-#include "platform/segments.h"
+#include "core/segments.h"
 #include "support/kernel_test.h"
 #include "support/test_frame.h"
 

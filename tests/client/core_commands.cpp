@@ -6,9 +6,9 @@
 #include "core/client_events.h"
 #include "core/client_ids.h"
 #include "core/kernel_mutex.h"
-#include "platform/attachment.h"
-#include "platform/kernel_objects.h"
-#include "platform/kgd_segment.h"
+#include "core/attachment.h"
+#include "core/kernel_objects.h"
+#include "core/kgd_segment.h"
 #include "platform/last_error.h"
 
 namespace rk::test {

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "client/commands.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 
 namespace rk::test {

@@ -9,15 +9,15 @@
 #include <iostream>
 
 #include "client/commands.h"
-#include "platform/attachment.h"
-#include "platform/kgd_segment.h"
+#include "core/attachment.h"
+#include "core/kgd_segment.h"
 #include "platform/last_error.h"
 #include "platform/mapping.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
 #include "platform/object_names.h"
 #include "platform/process_info.h"
-#include "platform/segments.h"
+#include "core/segments.h"
 
 namespace rk::test {
 namespace {

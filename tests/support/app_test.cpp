@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "core/client_ids.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "rk.h"
 
 namespace rk::test {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "platform/attachment.h"
-#include "platform/kgd_segment.h"
+#include "core/attachment.h"
+#include "core/kgd_segment.h"
 
 namespace rk::test {
 

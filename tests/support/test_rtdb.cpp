@@ -1,8 +1,8 @@
 #include "support/test_rtdb.h"
 
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/handles.h"
-#include "platform/kernel_objects.h"
+#include "core/kernel_objects.h"
 #include "support/test_frame.h"
 
 namespace rk::test {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/client_ids.h"
-#include "platform/attachment.h"
+#include "core/attachment.h"
 
 namespace rk::test {
 

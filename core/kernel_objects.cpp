@@ -1,6 +1,6 @@
-#include "platform/kernel_objects.h"
+#include "core/kernel_objects.h"
 
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/format.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"

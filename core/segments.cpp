@@ -1,10 +1,10 @@
-#include "platform/segments.h"
+#include "core/segments.h"
 
 #include <new>
 
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/format.h"
-#include "platform/kernel_objects.h"
+#include "core/kernel_objects.h"
 #include "platform/mapping.h"
 
 namespace rk {

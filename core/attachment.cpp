@@ -1,4 +1,4 @@
-#include "platform/attachment.h"
+#include "core/attachment.h"
 
 #include <cstring>
 

@@ -1,14 +1,14 @@
-#include "platform/kgd_segment.h"
+#include "core/kgd_segment.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/attachment.h"
+#include "core/attachment.h"
 #include "platform/console.h"
 #include "platform/format.h"
-#include "platform/kernel_objects.h"
+#include "core/kernel_objects.h"
 #include "platform/last_error.h"
 #include "platform/mapping.h"
 #include "platform/named_object.h"
