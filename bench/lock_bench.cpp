@@ -10,9 +10,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/kernel_mutex.h"
-#include "core/attachment.h"
 #include "platform/named_event.h"
 #include "rk.h"
 

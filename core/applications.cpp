@@ -3,22 +3,23 @@
 // database lock given up. The last one to end deletes the RTDB.
 #include <cstring>
 
+#include "core/attachment.h"
 #include "core/client_events.h"
 #include "core/client_exit.h"
 #include "core/client_ids.h"
+#include "core/dead_clients.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
+#include "core/kernel_objects.h"
 #include "core/lock_queue.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
+#include "core/segments.h"
 #include "core/text_fields.h"
-#include "core/attachment.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/format.h"
-#include "core/kernel_objects.h"
-#include "core/segments.h"
 #include "rk.h"
 
 namespace rk {
@@ -109,6 +110,9 @@ void drop_queued_clients(Kgd* kgd, AppBlock* app, uint32_t a) {
 }
 
 void end_instance(Kgd* kgd, AppBlock* app, uint32_t a, rk_client_id giver) {
+  // Clients whose process died leave as their exit trap would have made
+  // them: their slots are free, and a lock one of them held goes on.
+  reap_dead_clients(kgd, app);
   drop_queued_clients(kgd, app, a);
   if (kgd->lock_holder != 0 && app_of_entry(kgd, at<CptEntry>(kgd->lock_holder)) == app) hand_over(kgd, giver);
   app->active = 0;

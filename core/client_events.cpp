@@ -1,9 +1,11 @@
 #include "core/client_events.h"
 
+#include <mutex>
+
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/name_rules.h"
-#include "core/attachment.h"
-#include "core/kernel_objects.h"
+#include "core/rtdb_names.h"
 #include "platform/last_error.h"
 #include "platform/named_event.h"
 #include "platform/process_info.h"
@@ -11,6 +13,9 @@
 namespace rk {
 
 namespace {
+
+// Guards this process's table of events opened by name.
+std::mutex g_events_mutex;
 
 // The attached RTDB when it has an event-handle table.
 const Kgd* events_kgd() {
@@ -21,13 +26,13 @@ const Kgd* events_kgd() {
 uint32_t column_of(uint16_t id) { return static_cast<uint32_t>(app_index(id)) * kSlots + slot_of(id); }
 
 // The cell of row `from`, column `to`; null unless both name a slot.
-uint32_t* event_cell(const Kgd* kgd, uint16_t from, uint16_t to) {
+Unaligned<uint32_t>* event_cell(const Kgd* kgd, uint16_t from, uint16_t to) {
   if (kgd == nullptr || !names_slot(kgd, from) || !names_slot(kgd, to)) return nullptr;
   return event_row(kgd, from) + column_of(to);
 }
 
 // The row of an entry, with its number of cells; null when it has none.
-uint32_t* row_of(const Kgd* kgd, const CptEntry* entry, uint32_t* cells) {
+Unaligned<uint32_t>* row_of(const Kgd* kgd, const CptEntry* entry, uint32_t* cells) {
   const int32_t id = kgd == nullptr || entry == nullptr ? -1 : client_id_of(kgd, entry);
   if (id < 0) return nullptr;
   *cells = kgd->napps * kSlots;
@@ -40,15 +45,31 @@ int32_t own_client_id(const Kgd* kgd) {
   return e == nullptr ? -1 : client_id_of(kgd, e);
 }
 
+// This process's handle of the event in `column`, opened by name the first
+// time it is asked for and kept while the process stays attached: a post by
+// name then costs no system call beyond the set, and no descriptor at all.
+// 0 when the event cannot be opened (the reason is the last error).
+os::Handle process_event(const Kgd* kgd, uint32_t column) {
+  Attachment& att = attachment();
+  std::lock_guard<std::mutex> g(g_events_mutex);
+  const uint32_t columns = kgd->napps * kSlots;
+  if (att.events == nullptr) {
+    att.events = new os::Handle[columns]();
+    if (att.created_events == nullptr) att.nevents = columns;
+  }
+  if (column >= att.nevents) return 0;
+  if (att.events[column] == 0) {
+    char name[kObjectNameBytes];
+    client_event_name(name, kgd, column / kSlots, column % kSlots);
+    att.events[column] = os::event_open(name, object_owner(kgd));
+  }
+  return att.events[column];
+}
+
 int post_by_name(const Kgd* kgd, uint16_t to) {
   if (!names_slot(kgd, to)) return -1;
-  char name[64];
-  client_event_name(name, kgd, static_cast<uint32_t>(app_index(to)), slot_of(to));
-  const os::Handle h = os::event_open(name);
-  if (h == 0) return os::last_error();
-  const int rc = os::event_set(h);
-  os::close_handle(h);
-  return rc;
+  const os::Handle h = process_event(kgd, column_of(to));
+  return h == 0 ? os::last_error() : os::event_set(h);
 }
 
 }  // namespace
@@ -56,18 +77,18 @@ int post_by_name(const Kgd* kgd, uint16_t to) {
 void open_events(CptEntry* entry) {
   const Kgd* kgd = events_kgd();
   uint32_t cells = 0;
-  uint32_t* row = row_of(kgd, entry, &cells);
+  Unaligned<uint32_t>* row = row_of(kgd, entry, &cells);
   if (row == nullptr) return;
-  char name[64];
   for (uint32_t c = 0; c < cells; ++c) {
-    client_event_name(name, kgd, c / kSlots, c % kSlots);
-    row[c] = os::event_open(name);
+    // Each row's handles are its own, closed with the row.
+    const os::Handle h = process_event(kgd, c);
+    row[c] = h == 0 ? 0 : os::handle_dup(h);
   }
 }
 
 int close_events(CptEntry* entry) {
   uint32_t cells = 0;
-  uint32_t* row = row_of(events_kgd(), entry, &cells);
+  Unaligned<uint32_t>* row = row_of(events_kgd(), entry, &cells);
   if (row == nullptr) return -1;
   for (uint32_t c = 0; c < cells; ++c) {
     if (row[c] != 0 && os::close_handle(row[c])) row[c] = 0;
@@ -76,14 +97,15 @@ int close_events(CptEntry* entry) {
 }
 
 int set_own_event(uint16_t id, bool on) {
-  const uint32_t* cell = event_cell(events_kgd(), id, id);
+  const Unaligned<uint32_t>* cell = event_cell(events_kgd(), id, id);
   if (cell == nullptr) return -1;
   return on ? os::event_set(*cell) : os::event_reset(*cell);
 }
 
-int wait_own_event(uint16_t id) {
-  const uint32_t* cell = event_cell(events_kgd(), id, id);
-  return cell == nullptr ? -1 : os::event_wait(*cell);
+int wait_own_event(uint16_t id, uint32_t ms) {
+  const Unaligned<uint32_t>* cell = event_cell(events_kgd(), id, id);
+  if (cell == nullptr) return -1;
+  return ms == kForever ? os::event_wait(*cell) : os::event_wait_for(*cell, ms);
 }
 
 int post_event(int32_t from, uint16_t to) {
@@ -92,7 +114,7 @@ int post_event(int32_t from, uint16_t to) {
   if (from == kSelfByName) return post_by_name(kgd, to);
   if (from == kSelf) from = own_client_id(kgd);
   if (from < 0 || from > 0xFFFF) return -1;
-  const uint32_t* cell = event_cell(kgd, static_cast<uint16_t>(from), to);
+  const Unaligned<uint32_t>* cell = event_cell(kgd, static_cast<uint16_t>(from), to);
   if (cell == nullptr) return -1;
   // A row's handles are numbers of its own client's process: from any other
   // process, or from a slot whose client has gone, they could name another

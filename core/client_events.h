@@ -23,14 +23,17 @@ int close_events(CptEntry* entry);
 // 0, a system error number, or -1 when id names no slot.
 int set_own_event(uint16_t id, bool on);
 
-// Waits without time-out for the caller's own event and consumes it.
-// 0, a system error number, or -1 when id names no slot.
-int wait_own_event(uint16_t id);
+constexpr uint32_t kForever = 0xFFFFFFFFu;
+
+// Waits for the caller's own event and consumes it; gives up after `ms`
+// milliseconds (ETIMEDOUT) unless that is kForever. 0, a system error
+// number, or -1 when id names no slot.
+int wait_own_event(uint16_t id, uint32_t ms = kForever);
 
 // Sets the event of client `to` from client `from`, through from's row
 // when that row is the calling process's own (from is a live client of
-// this process with a handle there), else through a handle opened by name
-// just for this. From kSelf: from the calling process's entry, the first
+// this process with a handle there), else through this process's handle of
+// the event, opened by name the first time. From kSelf: from the calling process's entry, the first
 // over all applications and slots with its process id, live or not. From
 // kSelfByName: always by name. 0, a system error number, or -1 when from
 // or to names no slot or the caller has no entry.

@@ -2,12 +2,12 @@
 // ends with rk_exit_trap.
 #include "core/client_exit.h"
 
+#include "core/attachment.h"
 #include "core/client_events.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
-#include "core/attachment.h"
 #include "platform/process_info.h"
 #include "rk.h"
 
@@ -54,10 +54,11 @@ void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry) {
   const bool queued = entry->wait_state != kNotWaiting;
   entry->stat &= static_cast<uint16_t>(~kStatLive);
   entry->pid = 0;
+  app_data_of(kgd, static_cast<uint32_t>(app_index(static_cast<uint16_t>(id))))->started[slot_of(static_cast<uint16_t>(id))] = 0;
   const uint32_t bit = 1u << slot_of(static_cast<uint16_t>(id));
   app->registered &= ~bit;
   app->queued &= ~bit;
-  for (uint32_t& mask : app->waiting) mask &= ~bit;
+  for (uint32_t i = 0; i < kWaitEither; ++i) app->waiting[i] &= ~bit;
   // The pending-wake mask is the waker's: its next wake clears the bit, and
   // releases nobody for it, since the slot no longer sleeps.
   leave_queue(kgd, entry, id);

@@ -1,13 +1,16 @@
 #include "core/db_lock.h"
 
+#include <cerrno>
+
+#include "core/attachment.h"
 #include "core/client_events.h"
 #include "core/client_ids.h"
+#include "core/dead_clients.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
-#include "core/attachment.h"
-#include "platform/clock.h"
 #include "core/segments.h"
+#include "platform/clock.h"
 #include "rk.h"
 
 namespace rk {
@@ -26,23 +29,78 @@ void abandon_wait(Kgd* kgd, CptEntry* entry, uint16_t id) {
   kmutex_give(id);
 }
 
+// How often a sleeping client looks for itself whether it is waiting on
+// something that can no longer come: a holder that died, a hand-over that
+// was cut off before it woke this client.
+constexpr uint32_t kLookMs = 100;
+
+// Under the kernel mutex, after a sleep that nothing ended: 1 when the
+// entry holds the lock now, -1 when it was made to leave, 0 to sleep on.
+int look_around(Kgd* kgd, CptEntry* entry, uint16_t id) {
+  if (kgd->lock_holder == addr_of(entry)) return 1;
+  if (!still_resolves(id, entry)) return -1;
+  if (entry->wait_state == kNotWaiting) {
+    // Neither queued nor holding while its call still sleeps: a client that
+    // died handing the lock over took it off the queue and went no further.
+    if (kgd->lock_holder == 0) {
+      kgd->lock_holder = addr_of(entry);
+      return 1;
+    }
+    link_in(kgd, entry, kWaitLock);
+    return 0;
+  }
+  if (entry->wait_state == kWaitLock && kgd->lock_holder != 0) {
+    const CptEntry* holder = at<CptEntry>(kgd->lock_holder);
+    if (!client_alive(kgd, holder)) reap_process_of(kgd, holder);
+  }
+  return kgd->lock_holder == addr_of(entry) ? 1 : 0;
+}
+
+// Whether a look is worth the kernel mutex: a client asleep until a tag or
+// a mailbox changes has nothing to find until a waker makes it a lock
+// waiter. Read without the mutex: a change that is missed is seen next time.
+bool worth_a_look(const Kgd* kgd, const CptEntry* entry) {
+  const uint16_t state = entry->wait_state;
+  return state == kNotWaiting || state == kWaitLock || kgd->lock_holder == addr_of(entry);
+}
+
 }  // namespace
 
 int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
   for (;;) {
     kmutex_give(id);
-    if (wait_own_event(id) != 0) {
+    const int rc = wait_own_event(id, kLookMs);
+    if (rc == ETIMEDOUT) {
+      if (!worth_a_look(kgd, entry)) continue;
+      if (kmutex_take(id) != 0) return -1;
+      const int found = look_around(kgd, entry, id);
+      if (found > 0) return 0;
+      if (found < 0) break;
+      continue;
+    }
+    if (rc != 0) {
       abandon_wait(kgd, entry, id);
       return -1;
     }
     if (kmutex_take(id) != 0) return -1;
     if (kgd->lock_holder == addr_of(entry)) return 0;
-    // A set left over from an earlier post: the lock has not come yet.
-    if (entry->wait_state == kNotWaiting) {
-      kmutex_give(id);
-      return -1;
+    // A set left over from an earlier post: the lock has not come yet, or
+    // the client was made to leave.
+    if (entry->wait_state == kNotWaiting && look_around(kgd, entry, id) != 0) {
+      if (kgd->lock_holder == addr_of(entry)) return 0;
+      break;
     }
   }
+  kmutex_give(id);
+  return -1;
+}
+
+bool holder_gone(Kgd* kgd) {
+  if (kgd->lock_holder == 0 || os::tick_count() - kgd->lock_tick < kLookMs) return false;
+  const CptEntry* holder = at<CptEntry>(kgd->lock_holder);
+  if (client_alive(kgd, holder)) return false;
+  reap_process_of(kgd, holder);
+  return true;
 }
 
 bool still_resolves(uint16_t id, const CptEntry* entry) { return resolve_entry(resolve_app(id), id) == entry; }
@@ -107,6 +165,8 @@ RK_API int rk_lock_nowait(rk_client_id id) {
   Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
   int result = -1;
+  // A holder that has held the lock for a while may be gone.
+  if (kgd->lock_holder != 0 && still_resolves(id, e)) holder_gone(kgd);
   if (kgd->lock_holder == 0 && still_resolves(id, e)) {
     kgd->lock_holder = addr_of(e);
     ++e->stats[kStatLockGrants];

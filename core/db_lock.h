@@ -10,8 +10,10 @@ namespace rk {
 
 // With the kernel mutex held and the entry queued: gives the mutex, sleeps
 // until the lock has been handed to the entry and takes the mutex again.
-// 0 when the entry holds the lock, -1 (mutex not held) when the event wait
-// or the mutex failed.
+// While it sleeps it looks now and then whether the holder died, or the
+// hand-over to it was cut off, and repairs that. 0 when the entry holds the
+// lock, -1 (mutex not held) when the event wait or the mutex failed or the
+// client was made to leave.
 int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id);
 
 // True while id still names entry: its application runs and its client is
@@ -19,6 +21,11 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id);
 // of the kernel mutex; checked again under the mutex, a call never queues
 // or takes the lock for a client that has gone, which nobody could unlock.
 bool still_resolves(uint16_t id, const CptEntry* entry);
+
+// With the kernel mutex held: when the holder of the lock has held it for
+// a while and its process died, its clients leave (handing the lock on)
+// and the result is true.
+bool holder_gone(Kgd* kgd);
 
 // Records a grant of the lock to the entry and maps the segments created
 // since its client last mapped. Kernel mutex held.

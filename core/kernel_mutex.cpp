@@ -1,8 +1,9 @@
 #include "core/kernel_mutex.h"
 
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "core/attachment.h"
+#include "core/lock_repair.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
 #include "platform/process_info.h"
@@ -21,6 +22,19 @@ struct HeldMark {
 };
 thread_local HeldMark t_held{0, 0};
 
+void remember(Kgd* kgd, int32_t key, uint32_t pid) {
+  const uint32_t cap = kgd->hist_cap;
+  if (cap == 0 || kgd->hist_ids == 0 || kgd->hist_pids == 0) return;
+  uint32_t i = kgd->hist_next;
+  if (i >= cap) i = 0;
+  at<Unaligned<uint16_t>>(kgd->hist_ids)[i] = static_cast<uint16_t>(key);
+  at<Unaligned<uint32_t>>(kgd->hist_pids)[i] = pid;
+  kgd->hist_next = i + 1 == cap ? 0 : i + 1;
+  ++kgd->hist_count;
+}
+
+}  // namespace
+
 void record_failure(Kgd* kgd, int code, int32_t id, uint32_t pid) {
   // The first failure stays for diagnosis; the kernel never clears it.
   if (kgd->mtx_fail_code != 0) return;
@@ -29,19 +43,6 @@ void record_failure(Kgd* kgd, int code, int32_t id, uint32_t pid) {
   kgd->mtx_fail_pid = pid;
   kgd->mtx_fail_tick = os::tick_count();
 }
-
-void remember(Kgd* kgd, int32_t key, uint32_t pid) {
-  const uint32_t cap = kgd->hist_cap;
-  if (cap == 0 || kgd->hist_ids == 0 || kgd->hist_pids == 0) return;
-  uint32_t i = kgd->hist_next;
-  if (i >= cap) i = 0;
-  at<uint16_t>(kgd->hist_ids)[i] = static_cast<uint16_t>(key);
-  at<uint32_t>(kgd->hist_pids)[i] = pid;
-  kgd->hist_next = i + 1 == cap ? 0 : i + 1;
-  ++kgd->hist_count;
-}
-
-}  // namespace
 
 int kmutex_take(int32_t id) {
   Kgd* kgd = attachment().kgd;
@@ -65,8 +66,9 @@ int kmutex_take(int32_t id) {
     ++kgd->mtx_depth;
     return 0;
   }
+  bool abandoned = false;
   if (!held) {
-    const int rc = os::mutex_wait(mutex);
+    const int rc = os::mutex_wait(mutex, &abandoned);
     if (rc != 0) {
       record_failure(kgd, rc, key, pid);
       if (entry != nullptr) entry->errnum = kErrKernelMutex;
@@ -84,6 +86,9 @@ int kmutex_take(int32_t id) {
   ++kgd->mtx_count;
   remember(kgd, key, pid);
   ++kgd->mtx_depth;
+  // The owner died inside: what it was changing is made whole before
+  // anything else reads it.
+  if (abandoned) repair_lock_state(kgd);
   return 0;
 }
 

@@ -1,48 +1,53 @@
 #include "core/kernel_objects.h"
 
+#include <cerrno>
+
 #include "core/attachment.h"
-#include "platform/format.h"
+#include "core/rtdb_names.h"
+#include "platform/last_error.h"
+#include "platform/mapping.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
 
 namespace rk {
 
-namespace {
-
-const char* const kMutexNames[kMutexCount] = {"%s_CRIT_%02d", "%s_SEM_KEY_%02d", "%s_SEM_CRIT_%02d"};
-
-void mutex_name(char* buf, const Kgd* kgd, int which) {
-  kfmt(buf, kMutexNames[which], RtdbName(kgd).text, kgd->index);
-}
-
-}  // namespace
-
-void client_event_name(char* buf, const Kgd* kgd, uint32_t app, uint32_t slot) {
-  kfmt(buf, "%s_%02d_%02d_%02d", RtdbName(kgd).text, kgd->index, app, slot);
+bool remove_own_leftover(const char* name) {
+  if (os::last_error() != EEXIST) return false;
+  const os::Handle h = os::mapping_open(name, os::Owner::Self);
+  if (h == 0) return false;
+  os::close_handle(h);
+  return os::object_remove(name);
 }
 
 bool create_kernel_objects(Kgd* kgd) {
   const bool everyone = wants_everyone(kgd->flags);
-  uint32_t* row = event_row(kgd, 0);
+  Unaligned<uint32_t>* row = event_row(kgd, 0);
   const uint32_t events = kgd->napps * kSlots;
-  char name[64];
+  char name[kObjectNameBytes];
   bool ok = true;
   uint32_t made = 0;
   for (; made < events && ok; ++made) {
     client_event_name(name, kgd, made / kSlots, made % kSlots);
-    row[made] = os::event_create(name, everyone);
+    row[made] = create_replacing(name, [&] { return os::event_create(name, everyone); });
     ok = row[made] != 0;
   }
   Attachment& att = attachment();
   for (int m = 0; m < kMutexCount && ok; ++m) {
     mutex_name(name, kgd, m);
-    att.mutexes[m] = os::mutex_create(name, everyone);
+    att.mutexes[m] = create_replacing(name, [&] { return os::mutex_create(name, everyone); });
     ok = att.mutexes[m] != 0;
   }
   if (!ok) {
     for (uint32_t i = 0; i < made; ++i) {
-      if (row[i] != 0) os::close_handle(row[i]);
+      if (row[i] == 0) continue;
+      os::close_handle(row[i]);
       row[i] = 0;
+      client_event_name(name, kgd, i / kSlots, i % kSlots);
+      os::object_remove(name);
+    }
+    for (int m = 0; m < kMutexCount; ++m) {
+      mutex_name(name, kgd, m);
+      if (att.mutexes[m] != 0) os::object_remove(name);
     }
     close_mutexes();
   }
@@ -51,11 +56,11 @@ bool create_kernel_objects(Kgd* kgd) {
 
 void open_mutexes(const Kgd* kgd) {
   Attachment& att = attachment();
-  char name[64];
+  char name[kObjectNameBytes];
   for (int m = 0; m < kMutexCount; ++m) {
     if (att.mutexes[m] != 0) continue;
     mutex_name(name, kgd, m);
-    att.mutexes[m] = os::mutex_open(name);
+    att.mutexes[m] = os::mutex_open(name, object_owner(kgd));
   }
 }
 

@@ -2,33 +2,68 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "core/attachment.h"
+#include "core/kgd_check.h"
+#include "core/rtdb_names.h"
 #include "platform/console.h"
-#include "platform/format.h"
-#include "core/kernel_objects.h"
 #include "platform/last_error.h"
 #include "platform/mapping.h"
-#include "platform/named_object.h"
 #include "platform/process_info.h"
 
 namespace rk {
 
 namespace {
 
-void kgd_name(char* buf, uint32_t index) { kfmt(buf, "RKNT_RK000%03d", index); }
+// A kgd that nobody else holds belongs to an RTDB whose processes are all
+// gone (or to a creation that has only just made the name, which finds its
+// kgd removed and starts again): its names go, the kgd's own last, while
+// the caller holds it alone. Another user's kgd is left alone unless its
+// creator shared it with everybody.
+void remove_dead_rtdb(os::Handle h, uint32_t index) {
+  const uint32_t size = os::mapping_size(h);
+  const auto* kgd = static_cast<const Kgd*>(os::map_view(h, 0));
+  if (kgd == nullptr) return;
+  if (os::mapping_linked(h) && (os::mapping_is_own(h) || (kgd->flags & kFlagEveryone) != 0)) {
+    remove_rtdb_objects(kgd, size, index);
+  }
+  os::unmap_view(const_cast<Kgd*>(kgd));
+}
 
-// A kgd that nobody holds any more belonged to a crashed run: the objects of
-// that RTDB go with it, so crashed runs never pile up.
-void reclaim_leftover_rtdb(const void* bytes, uint32_t size) {
-  if (size < sizeof(Kgd)) return;
-  RtdbName name(static_cast<const Kgd*>(bytes));
-  if (name.text[0] == '\0') return;
-  char prefix[32];
-  kfmt(prefix, "%s_", name.text);
-  os::remove_leftovers(prefix);
+// Holds the kgd behind h for this process. False when the RTDB is dead (and
+// now removed), being removed, or its name was removed meanwhile.
+bool hold_kgd(os::Handle h, uint32_t index) {
+  if (os::mapping_hold_alone(h)) {
+    remove_dead_rtdb(h, index);
+    return false;
+  }
+  return os::mapping_hold(h) && os::mapping_linked(h);
+}
+
+// Makes the kgd name of `index` with the caller holding it, or 0: EEXIST
+// when the name is in use (by a live RTDB, or another user's object).
+os::Handle make_kgd(uint32_t index, uint32_t size, bool everyone) {
+  char name[kObjectNameBytes];
+  kgd_name(name, index);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    os::Handle h = os::mapping_create(name, size, everyone);
+    if (h == 0 && os::last_error() == EEXIST) {
+      // A dead RTDB gives its index up as it is found.
+      os::Handle old = os::mapping_open(name, os::Owner::Anyone);
+      const bool dead = old != 0 && os::mapping_hold_alone(old);
+      if (dead) remove_dead_rtdb(old, index);
+      if (old != 0) os::close_handle(old);
+      if (dead || old == 0) continue;
+      os::set_last_error(EEXIST);
+      return 0;
+    }
+    if (h == 0) return 0;
+    // Held at once; a prober that took it for dead in between removed it.
+    if (os::mapping_hold(h) && os::mapping_linked(h)) return h;
+    os::close_handle(h);
+  }
+  os::set_last_error(EEXIST);
+  return 0;
 }
 
 }  // namespace
@@ -41,54 +76,45 @@ uint32_t kgd_base_address() {
 }
 
 Kgd* create_kgd(uint32_t size, uint16_t flags, os::Handle* handle) {
-  char name[32];
-  os::Handle h = 0;
-  for (uint32_t index = 0; index < kMaxKgds && h == 0; ++index) {
-    kgd_name(name, index);
-    os::Handle existing = os::mapping_open(name, reclaim_leftover_rtdb);
-    if (existing != 0) {
-      os::close_handle(existing);
-      continue;
-    }
-    // A name that exists but does not open for us is taken as well.
-    if (os::last_error() != ENOENT) continue;
-    h = os::mapping_create(name, size, wants_everyone(flags));
-    // Another process may have taken this index since we looked: move on.
-    if (h == 0 && os::last_error() != EEXIST) {
+  for (uint32_t index = 0; index < kMaxKgds; ++index) {
+    os::Handle h = make_kgd(index, size, (flags & kFlagEveryone) != 0);
+    if (h == 0) {
+      // Another RTDB, or another user's object, has this index.
+      if (os::last_error() == EEXIST) continue;
       console_write("KER: Shared memory create failed\n");
       return nullptr;
     }
-    if (h != 0) {
-      const uint32_t base = kgd_base_address();
-      auto* kgd = static_cast<Kgd*>(os::map_view(h, base));
-      if (kgd == nullptr) {
-        console_write("KER: Shared memory mapping failed\n");
-        os::close_handle(h);
-        return nullptr;
-      }
-      // A new mapping is all zero already.
-      kgd->index = index;
-      kgd->creator_pid = os::process_id();
-      kgd->next_free = base + size;
-      *handle = h;
-      return kgd;
+    const uint32_t base = kgd_base_address();
+    auto* kgd = static_cast<Kgd*>(os::map_view(h, base));
+    if (kgd == nullptr) {
+      console_write("KER: Shared memory mapping failed\n");
+      char name[kObjectNameBytes];
+      kgd_name(name, index);
+      os::object_remove(name);
+      os::close_handle(h);
+      return nullptr;
     }
+    // A new mapping is all zero already.
+    kgd->index = index;
+    kgd->creator_pid = os::process_id();
+    kgd->next_free = base + size;
+    *handle = h;
+    return kgd;
   }
   console_write("KER: Too many applications running\n");
   return nullptr;
 }
 
-Kgd* open_kgd(uint32_t index) {
+Kgd* map_kgd(uint32_t index) {
   if (index >= kMaxKgds) return nullptr;
-  char name[32];
+  char name[kObjectNameBytes];
   kgd_name(name, index);
-  os::Handle h = os::mapping_open(name, reclaim_leftover_rtdb);
+  const os::Handle h = os::mapping_open(name, os::Owner::Anyone);
   if (h == 0) return nullptr;
-  if (os::mapping_size(h) < sizeof(Kgd)) {
-    os::close_handle(h);
-    return nullptr;
+  Kgd* kgd = nullptr;
+  if (os::mapping_size(h) >= sizeof(Kgd) && hold_kgd(h, index)) {
+    kgd = static_cast<Kgd*>(os::map_view(h, kgd_base_address()));
   }
-  auto* kgd = static_cast<Kgd*>(os::map_view(h, kgd_base_address()));
   if (kgd == nullptr) {
     os::close_handle(h);
     return nullptr;
@@ -97,8 +123,34 @@ Kgd* open_kgd(uint32_t index) {
   return kgd;
 }
 
+Kgd* open_kgd(uint32_t index) {
+  Kgd* kgd = map_kgd(index);
+  if (kgd == nullptr) return nullptr;
+  const os::Handle h = attachment().kgd_handle;
+  if (kgd_trusted(kgd, os::mapping_size(h), index, os::mapping_is_own(h))) return kgd;
+  os::unmap_view(kgd);
+  os::close_handle(h);
+  attachment().kgd_handle = 0;
+  return nullptr;
+}
+
+bool remove_if_last(const Kgd* kgd) {
+  const os::Handle h = attachment().kgd_handle;
+  if (h == 0 || kgd == nullptr) return false;
+  if (!os::mapping_hold_alone(h)) {
+    os::mapping_hold(h);
+    return false;
+  }
+  // A deleted RTDB has no names left, and its index may be another's now.
+  if (os::mapping_linked(h)) remove_rtdb_objects(kgd, os::mapping_size(h), kgd->index);
+  return true;
+}
+
 void unmap_all(Kgd* kgd) {
   Attachment& att = attachment();
+  // Only the process that attached holds the kgd; a forked child shares
+  // its parent's hold and must not decide for it.
+  if (att.pid == os::process_id()) remove_if_last(kgd);
   if (att.views != nullptr) {
     for (uint32_t i = 1; i < att.nviews; ++i) {
       SegmentView& v = att.views[i];

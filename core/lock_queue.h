@@ -24,8 +24,12 @@ enum WaitState : uint16_t {
 // is not an entry of this RTDB.
 AppBlock* app_of_entry(const Kgd* kgd, const CptEntry* entry);
 
-// Queues the entry in `state` behind every entry of its priority or higher.
+// Queues the entry in `state` behind every entry of its priority or higher,
+// and counts it in the entry's statistics.
 void enqueue(Kgd* kgd, CptEntry* entry, uint16_t state);
+
+// The same without counting: for putting back an entry that was queued.
+void link_in(Kgd* kgd, CptEntry* entry, uint16_t state);
 
 // Takes the first live entry waiting in `state` off the queue; entries of
 // clients that have left are dropped on the way. Null when there is none.
@@ -37,7 +41,9 @@ void unlink_queued(Kgd* kgd, CptEntry* entry);
 
 // Passes the database lock to the first client waiting for it, or frees
 // it, and wakes the new holder with an event posted from `giver`, or by
-// name when that post fails (a giver without an entry of its own).
+// name when that post fails (a giver without an entry of its own). A
+// waiter whose event cannot be set stays queued and the lock goes to the
+// next that can be woken; the failure is kept in the kgd.
 void hand_over(Kgd* kgd, int32_t giver);
 
 }  // namespace rk

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "core/client_ids.h"
 #include "core/attachment.h"
+#include "core/client_ids.h"
 
 namespace rk {
 

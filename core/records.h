@@ -274,11 +274,17 @@ RK_CHECK_OFFSET(AppBlock, instance, 44);
 RK_CHECK_OFFSET(AppBlock, cpt, 60);
 RK_CHECK_OFFSET(AppBlock, pairs, 26906);
 
-// Per-application record, reserved.
+// Per-application record, reserved in the format. The kernel keeps in it,
+// for each slot, when the process registered there started: with the
+// process id, that tells a client whose process died from a later process
+// that was given the same id. 0 when not known.
 struct AppData {
-  uint8_t bytes[128];
+  uint32_t started[kSlots];
+  uint32_t reserved;
 };
 RK_CHECK_SIZE(AppData, 128);
+RK_CHECK_OFFSET(AppData, started, 0);
+RK_CHECK_OFFSET(AppData, reserved, 124);
 
 // ---- Tag database layout ----
 
@@ -511,9 +517,12 @@ inline SegEntry* seg_entry(const Kgd* kgd, uint32_t n) { return at<SegEntry>(kgd
 
 // Event-handle table: one row per client (a x 31 + s), one u32 handle per
 // client event in it; row and column count are applications x 31.
-inline uint32_t* event_row(const Kgd* kgd, uint16_t id) {
+inline Unaligned<uint32_t>* event_row(const Kgd* kgd, uint16_t id) {
   const uint32_t row_bytes = kgd->napps * kSlots * 4;
-  return at<uint32_t>(kgd->event_table + (id >> 8) * kSlots * row_bytes + (id & 255) * row_bytes);
+  return at<Unaligned<uint32_t>>(kgd->event_table + (id >> 8) * kSlots * row_bytes + (id & 255) * row_bytes);
 }
+
+// The per-application record of application a.
+inline AppData* app_data_of(const Kgd* kgd, uint32_t a) { return at<AppData>(kgd->app_data) + a; }
 
 }  // namespace rk

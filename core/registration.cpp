@@ -3,17 +3,19 @@
 #include <cstring>
 #include <string>
 
+#include "core/attachment.h"
 #include "core/client_events.h"
 #include "core/client_exit.h"
 #include "core/client_ids.h"
+#include "core/dead_clients.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
+#include "core/kernel_objects.h"
 #include "core/lock_queue.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
-#include "core/kernel_objects.h"
 #include "platform/process_info.h"
 #include "rk.h"
 
@@ -32,8 +34,9 @@ std::string own_arguments() {
   return blank == std::string::npos ? std::string() : line.substr(blank + 1);
 }
 
-// Steps that change nothing: the application and the slot. The slot, or a
-// negated error number.
+// The application and the slot; a slot held by a client whose process died
+// is taken back from it. The slot, or a negated error number. Kernel mutex
+// held.
 int32_t choose_slot(const char* task, const char* domain, const char* instance, AppBlock** app) {
   *app = active_app_by_names(domain, instance);
   if (*app == nullptr) return -kErrNotRegistered;
@@ -41,7 +44,13 @@ int32_t choose_slot(const char* task, const char* domain, const char* instance, 
   if (slot < 0) slot = free_slot(*app);
   // The numeric form may name another application or no slot at all.
   if (slot < 0 || slot >= kSlots) return -kErrNoSlot;
-  if ((*app)->cpt[slot].stat & kStatLive) return -kErrInUse;
+  CptEntry* e = &(*app)->cpt[slot];
+  if (e->stat & kStatLive) {
+    // A slot whose process died is free: its clients leave first.
+    Kgd* kgd = attachment().kgd;
+    if (client_alive(kgd, e)) return -kErrInUse;
+    reap_process_of(kgd, e);
+  }
   return slot;
 }
 
@@ -54,10 +63,13 @@ int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, cons
   const uint32_t bit = 1u << slot;
   e->id = id;
   e->own_bit = bit;
+  // Who registered, before the slot is live: a registration cut off by the
+  // death of its process leaves a slot that names the dead process.
+  e->pid = os::process_id();
+  note_registered(kgd, e);
   e->stat = kStatConfigured | kStatLive;
   e->errnum = 0;
   e->nmap = 1;
-  e->pid = os::process_id();
   // An earlier client of the slot may have left it queued, or holding the lock.
   if (e->wait_state != kNotWaiting || kgd->lock_holder == addr_of(e)) {
     if (queue_cleanup(kgd, e) != 0) return -e->errnum;
@@ -83,7 +95,7 @@ int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, cons
   set_own_event(id, false);
   app->registered |= bit;
   app->queued &= ~bit;
-  for (uint32_t& mask : app->waiting) mask &= ~bit;
+  for (uint32_t i = 0; i < kWaitEither; ++i) app->waiting[i] &= ~bit;
   app->pending_wake &= ~bit;
   return id;
 }

@@ -1,31 +1,47 @@
 // Attaching to RTDBs and leaving them.
 #include <cstring>
 
-#include "core/errors.h"
-#include "core/name_rules.h"
-#include "core/rtdb.h"
 #include "core/attachment.h"
-#include "platform/handles.h"
+#include "core/errors.h"
 #include "core/kernel_objects.h"
 #include "core/kgd_segment.h"
+#include "core/name_rules.h"
+#include "core/rtdb.h"
+#include "platform/handles.h"
+#include "platform/mapping.h"
+#include "platform/process_info.h"
 #include "rk.h"
 
 namespace rk {
 
-void attach_kgd(Kgd* kgd) { attachment().kgd = kgd; }
-
-// The client events a creator made; row 0 of the event-handle table may
-// since hold the handles of a client registered in that slot.
-void close_created_events() {
+void attach_kgd(Kgd* kgd) {
   Attachment& att = attachment();
-  for (os::Handle h : att.created_events) os::close_handle(h);
-  att.created_events.clear();
+  att.kgd = kgd;
+  att.pid = os::process_id();
 }
+
+namespace {
+
+// The client events this process made as the creator and those it opened
+// by name; the rows of its clients hold handles of their own.
+void close_process_events() {
+  Attachment& att = attachment();
+  for (uint32_t i = 0; i < att.nevents; ++i) {
+    if (att.created_events != nullptr && att.created_events[i] != 0) os::close_handle(att.created_events[i]);
+    if (att.events != nullptr && att.events[i] != 0) os::close_handle(att.events[i]);
+  }
+  delete[] att.created_events;
+  delete[] att.events;
+  att.created_events = att.events = nullptr;
+  att.nevents = 0;
+}
+
+}  // namespace
 
 void detach_rtdb() {
   Attachment& att = attachment();
   if (att.kgd == nullptr) return;
-  close_created_events();
+  close_process_events();
   close_mutexes();
   unmap_all(att.kgd);
   att = Attachment{};
@@ -33,11 +49,16 @@ void detach_rtdb() {
 
 void forget_rtdb() {
   Attachment& att = attachment();
-  close_created_events();
+  close_process_events();
   close_mutexes();
   // The views stay mapped, but their table goes: a later attachment starts
-  // from an empty one and cannot mistake them for its own segments.
+  // from an empty one and cannot mistake them for its own segments. The
+  // RTDB is no longer held.
   delete[] att.views;
+  if (att.kgd_handle != 0) {
+    os::mapping_let_go(att.kgd_handle);
+    os::close_handle(att.kgd_handle);
+  }
   att = Attachment{};
 }
 
@@ -55,12 +76,13 @@ extern "C" {
 RK_API int rk_map_nextkgd(int* index) {
   if (index == nullptr) return -kErrRange;
   if (attachment().kgd != nullptr) return -kErrInUse;
-  for (int i = *index < -1 ? 0 : *index + 1; i >= 0 && i < kMaxKgds; ++i) {
+  // Wide enough that one past the largest index does not overflow.
+  for (int64_t i = *index < -1 ? 0 : static_cast<int64_t>(*index) + 1; i < kMaxKgds; ++i) {
     Kgd* kgd = open_kgd(static_cast<uint32_t>(i));
     if (kgd == nullptr) continue;
     attach_kgd(kgd);
     open_mutexes(kgd);
-    *index = i;
+    *index = static_cast<int>(i);
     return 0;
   }
   *index = kMaxKgds;

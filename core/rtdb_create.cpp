@@ -2,32 +2,25 @@
 // the named mutexes and client events, the kusr records and the tag layout.
 #include <cstring>
 
+#include "core/attachment.h"
 #include "core/errors.h"
+#include "core/kgd_check.h"
+#include "core/kernel_objects.h"
 #include "core/kernel_time.h"
+#include "core/kgd_segment.h"
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
-#include "core/attachment.h"
 #include "platform/clock.h"
-#include "core/kernel_objects.h"
-#include "core/kgd_segment.h"
-#include "rk.h"
 #include "storage/dbrt_build.h"
+#include "rk.h"
 
 namespace rk {
 
 namespace {
 
-constexpr uint32_t kHistoryCap = 500;
-constexpr uint32_t kSegmentsAdded = 400;    // segment table capacity beyond the caller's count
-constexpr uint32_t kMaxApps = 128;          // application indexes a client id can name
-constexpr uint64_t kMaxSegment0 = 0x40000000;
-
 uint64_t segment0_size(uint64_t apps, uint64_t kusrs, uint64_t segments, uint64_t memories) {
-  return kSegTableOffset + apps * sizeof(AppBlock) + kusrs * sizeof(KusrRecord) +
-         (segments + kSegmentsAdded) * sizeof(SegEntry) + memories * 32 + apps * sizeof(AppData) +
-         kHistoryCap * 2 + kHistoryCap * 4 + kTypeSlots * sizeof(TypeEntry) +
-         apps * kTypeSlots * sizeof(TagArrayPair) + apps * (kSlots * kSlots * 4) * apps;
+  return plan_segment0(apps, kusrs, segments + kSegmentsAdded, memories).size;
 }
 
 // Takes bytes from the front of the free part of segment 0.
@@ -43,7 +36,7 @@ Addr carve(SegEntry& seg0, uint32_t bytes) {
 bool carve_tables(Kgd* kgd, SegEntry& seg0, uint32_t apps, uint32_t kusrs, uint32_t memories) {
   kgd->kusr_table = carve(seg0, kusrs * sizeof(KusrRecord));
   kgd->app_blocks = carve(seg0, apps * sizeof(AppBlock));
-  kgd->mem_table = carve(seg0, memories * 32);
+  kgd->mem_table = carve(seg0, memories * sizeof(MemEntry));
   kgd->app_data = carve(seg0, apps * sizeof(AppData));
   kgd->type_table = carve(seg0, kTypeSlots * sizeof(TypeEntry));
   AppBlock* blocks = at<AppBlock>(kgd->app_blocks);
@@ -135,8 +128,10 @@ extern "C" RK_API int rk_create_rtdb(const char* program_dir, const char* app_di
   if (!carve_tables(kgd, seg0, kgd->napps, kusr_count, memories)) return fail_creation(kgd, kErrNoMemory);
 
   if (!create_kernel_objects(kgd)) return fail_creation(kgd, kErrNoMemory);
-  const uint32_t* row = event_row(kgd, 0);
-  att.created_events.assign(row, row + kgd->napps * kSlots);
+  const Unaligned<uint32_t>* row = event_row(kgd, 0);
+  att.nevents = kgd->napps * kSlots;
+  att.created_events = new os::Handle[att.nevents];
+  for (uint32_t c = 0; c < att.nevents; ++c) att.created_events[c] = row[c];
 
   KusrRecord* kusrs = at<KusrRecord>(kgd->kusr_table);
   AppBlock* blocks = at<AppBlock>(kgd->app_blocks);

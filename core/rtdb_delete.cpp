@@ -1,8 +1,11 @@
-// Deleting an RTDB. The objects go when the last process lets go of them.
-#include "core/rtdb.h"
+// Deleting an RTDB: all its names go at once; processes that still map it
+// keep their memory until they let go.
 #include "core/attachment.h"
-#include "platform/handles.h"
 #include "core/kgd_segment.h"
+#include "core/rtdb.h"
+#include "core/rtdb_names.h"
+#include "platform/handles.h"
+#include "platform/mapping.h"
 #include "rk.h"
 
 namespace rk {
@@ -10,18 +13,16 @@ namespace rk {
 void delete_attached_rtdb(bool unmap_views) {
   Attachment& att = attachment();
   Kgd* kgd = att.kgd;
-  kgd->name[0] = '\0';
   __atomic_store_n(&kgd->state, 0, __ATOMIC_SEQ_CST);
+  // The names are formed from the RTDB name: removed before it is cleared.
+  remove_rtdb_objects(kgd, os::mapping_size(att.kgd_handle), kgd->index);
+  kgd->name[0] = '\0';
   // The segment table records the handle of each segment's creator, and a
   // handle means something only in its own process: close just our own.
   for (uint32_t i = 1; i < att.nviews; ++i) {
     SegmentView& v = att.views[i];
     if (v.created && v.handle != 0) os::close_handle(v.handle);
     if (v.created) v.handle = 0;
-  }
-  if (att.created_kgd && att.kgd_handle != 0) {
-    os::close_handle(att.kgd_handle);
-    att.kgd_handle = 0;
   }
   if (unmap_views) {
     detach_rtdb();

@@ -1,8 +1,8 @@
 #include "core/rtdb_lookup.h"
 
-#include "core/rtdb.h"
 #include "core/attachment.h"
 #include "core/kgd_segment.h"
+#include "core/rtdb.h"
 
 namespace rk {
 

@@ -1,19 +1,21 @@
 #include "core/segments.h"
 
+#include <mutex>
 #include <new>
 
 #include "core/attachment.h"
-#include "platform/format.h"
 #include "core/kernel_objects.h"
+#include "core/rtdb_names.h"
 #include "platform/mapping.h"
 
 namespace rk {
 
 namespace {
 
-void segment_name(char* buf, const Kgd* kgd, uint32_t n) {
-  kfmt(buf, "%s_%02d_SEG%02d", RtdbName(kgd).text, kgd->index, n);
-}
+// The per-process view table is written by whichever thread maps: one that
+// holds the database lock, or the kernel mutex, or creates the RTDB. Two
+// threads of one process can be each of these at once.
+std::recursive_mutex g_views_mutex;
 
 bool ensure_view_table(const Kgd* kgd) {
   Attachment& att = attachment();
@@ -28,12 +30,13 @@ bool ensure_view_table(const Kgd* kgd) {
 // be mapped keeps no handle: the next pass opens it afresh.
 void map_segment(const Kgd* kgd, uint32_t n) {
   SegmentView& v = attachment().views[n];
-  char name[48];
+  char name[kObjectNameBytes];
   segment_name(name, kgd, n);
-  os::Handle h = os::mapping_open(name);
+  os::Handle h = os::mapping_open(name, object_owner(kgd));
   if (h == 0) return;
   void* view = os::map_view(h, seg_entry(kgd, n)->base);
-  if (view == nullptr) {
+  if (view == nullptr || os::mapping_size(h) < seg_entry(kgd, n)->size) {
+    if (view != nullptr) os::unmap_view(view);
     os::close_handle(h);
     return;
   }
@@ -43,6 +46,7 @@ void map_segment(const Kgd* kgd, uint32_t n) {
 }  // namespace
 
 Addr new_segment(uint32_t size) {
+  std::lock_guard<std::recursive_mutex> g(g_views_mutex);
   Kgd* kgd = attachment().kgd;
   if (kgd == nullptr || size == 0 || size > 0xFFFFFFFEu) return 0;
   size = (size + 1) & ~1u;
@@ -51,13 +55,15 @@ Addr new_segment(uint32_t size) {
   const uint64_t base = segment_base_after(kgd->next_free);
   if (kgd->next_free >= 0xFFFF0000u || base + size > 0xFFFFFFFFull) return 0;
 
-  char name[48];
+  char name[kObjectNameBytes];
   segment_name(name, kgd, n);
-  os::Handle h = os::mapping_create(name, size, wants_everyone(kgd->flags));
+  // A client that died making this segment left it uncounted: it is made anew.
+  os::Handle h = create_replacing(name, [&] { return os::mapping_create(name, size, wants_everyone(kgd->flags)); });
   if (h == 0) return 0;
   void* view = os::map_view(h, static_cast<uint32_t>(base));
   if (view == nullptr) {
     os::close_handle(h);
+    os::object_remove(name);
     return 0;
   }
   // A new mapping is all zero already.
@@ -72,10 +78,13 @@ Addr new_segment(uint32_t size) {
 
 bool map_new_segments(CptEntry* entry) {
   Kgd* kgd = attachment().kgd;
-  if (kgd == nullptr || !ensure_view_table(kgd)) return false;
+  if (kgd == nullptr) return false;
   uint32_t n = __atomic_load_n(&kgd->nsegs, __ATOMIC_ACQUIRE);
-  if (n > attachment().nviews) n = attachment().nviews;
+  // Every segment is mapped already: nothing to lock.
   if (entry != nullptr && entry->nmap >= n) return true;
+  std::lock_guard<std::recursive_mutex> g(g_views_mutex);
+  if (!ensure_view_table(kgd)) return false;
+  if (n > attachment().nviews) n = attachment().nviews;
 
   SegmentView* views = attachment().views;
   uint32_t first = 1;

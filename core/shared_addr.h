@@ -10,6 +10,20 @@ using Addr = uint32_t;
 
 static_assert(sizeof(void*) == sizeof(Addr), "the kernel is built for a 32-bit target");
 
+// A value at an address that need not suit its type's alignment: the tables
+// carved from segment 0 lie end to end, so a u32 table may start on any byte.
+#pragma pack(push, 1)
+template <typename T>
+struct Unaligned {
+  T value;
+  operator T() const { return value; }
+  Unaligned& operator=(T v) {
+    value = v;
+    return *this;
+  }
+};
+#pragma pack(pop)
+
 template <typename T>
 inline T* at(Addr a) {
   return reinterpret_cast<T*>(static_cast<uintptr_t>(a));

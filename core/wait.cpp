@@ -1,11 +1,11 @@
 // Sleeping until a tag or a mailbox changes, with the database lock handed
 // on meanwhile and held again on return.
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/db_lock.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
-#include "core/attachment.h"
 #include "platform/clock.h"
 #include "rk.h"
 

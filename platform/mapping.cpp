@@ -1,6 +1,8 @@
 #include "platform/mapping.h"
 
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <map>
@@ -19,28 +21,50 @@ namespace {
 std::mutex g_views_mutex;
 std::map<uintptr_t, NamedObject*>* g_views = nullptr;
 
+NamedObject* mapping_of(Handle h) { return handle_get(h, Kind::Mapping); }
+
+bool lock_file(Handle h, int op) {
+  NamedObject* obj = mapping_of(h);
+  const int fd = obj == nullptr ? -1 : object_descriptor(obj);
+  if (fd < 0) return false;
+  obj->anchored = true;
+  while (flock(fd, op | LOCK_NB) != 0) {
+    if (errno != EINTR) {
+      set_last_error(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 Handle mapping_create(const char* name, uint32_t size, bool everyone) {
   return handle_or_release(object_create(Kind::Mapping, name, size, everyone));
 }
 
-Handle mapping_open(const char* name, LeftoverHook hook) {
-  return handle_or_release(object_open(Kind::Mapping, name, 1, hook));
+Handle mapping_open(const char* name, Owner owner) {
+  return handle_or_release(object_open(Kind::Mapping, name, 1, owner));
 }
 
 uint32_t mapping_size(Handle h) {
-  NamedObject* obj = handle_get(h, Kind::Mapping);
+  NamedObject* obj = mapping_of(h);
   return obj == nullptr ? 0 : obj->size;
+}
+
+bool mapping_is_own(Handle h) {
+  NamedObject* obj = mapping_of(h);
+  return obj != nullptr && obj->own;
 }
 
 void* map_view(Handle h, uint32_t address) {
   std::lock_guard<std::mutex> g(g_views_mutex);
-  NamedObject* obj = handle_get(h, Kind::Mapping);
-  if (obj == nullptr) return nullptr;
+  NamedObject* obj = mapping_of(h);
+  const int fd = obj == nullptr ? -1 : object_descriptor(obj);
+  if (fd < 0) return nullptr;
   void* want = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
   int flags = MAP_SHARED | (address != 0 ? MAP_FIXED_NOREPLACE : 0);
-  void* p = mmap(want, obj->size, PROT_READ | PROT_WRITE, flags, obj->fd, 0);
+  void* p = mmap(want, obj->size, PROT_READ | PROT_WRITE, flags, fd, 0);
   if (p == MAP_FAILED) {
     set_last_error(errno);
     return nullptr;
@@ -51,6 +75,8 @@ void* map_view(Handle h, uint32_t address) {
     set_last_error(EEXIST);
     return nullptr;
   }
+  // The view needs no descriptor.
+  object_drop_descriptor(obj);
   if (g_views == nullptr) g_views = new std::map<uintptr_t, NamedObject*>;
   (*g_views)[reinterpret_cast<uintptr_t>(p)] = obj;
   ++obj->refs;
@@ -72,6 +98,23 @@ bool unmap_view(void* view) {
   }
   object_release(obj);
   return true;
+}
+
+bool mapping_hold(Handle h) { return lock_file(h, LOCK_SH); }
+
+bool mapping_hold_alone(Handle h) { return lock_file(h, LOCK_EX); }
+
+void mapping_let_go(Handle h) {
+  NamedObject* obj = mapping_of(h);
+  if (obj == nullptr) return;
+  obj->anchored = false;
+  object_drop_descriptor(obj);
+}
+
+bool mapping_linked(Handle h) {
+  NamedObject* obj = mapping_of(h);
+  struct stat st;
+  return obj != nullptr && obj->fd >= 0 && fstat(obj->fd, &st) == 0 && st.st_nlink > 0;
 }
 
 }  // namespace rk::os

@@ -2,6 +2,7 @@
 
 #include <linux/futex.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,8 +32,63 @@ bool take(EventState* e) {
   return __atomic_compare_exchange_n(&e->signalled, &one, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
 }
 
-long futex(uint32_t* word, int op, uint32_t val) {
-  return syscall(SYS_futex, word, op, val, nullptr, nullptr, 0);
+long futex(uint32_t* word, int op, uint32_t val, const timespec* timeout = nullptr) {
+  return syscall(SYS_futex, word, op, val, timeout, nullptr, 0);
+}
+
+// Absolute CLOCK_MONOTONIC time `ms` from now; waits take relative times,
+// so each sleep is given what is left.
+timespec deadline_after(uint32_t ms) {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  t.tv_sec += ms / 1000;
+  t.tv_nsec += static_cast<long>(ms % 1000) * 1000000;
+  if (t.tv_nsec >= 1000000000) {
+    t.tv_sec += 1;
+    t.tv_nsec -= 1000000000;
+  }
+  return t;
+}
+
+// What is left until the deadline; false when it has passed.
+bool time_left(const timespec& deadline, timespec* left) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  left->tv_sec = deadline.tv_sec - now.tv_sec;
+  left->tv_nsec = deadline.tv_nsec - now.tv_nsec;
+  if (left->tv_nsec < 0) {
+    left->tv_nsec += 1000000000;
+    left->tv_sec -= 1;
+  }
+  return left->tv_sec >= 0 && (left->tv_sec > 0 || left->tv_nsec > 0);
+}
+
+// The common wait; a null deadline waits for ever.
+int wait_until(EventState* e, const timespec* deadline) {
+  // A set usually follows soon when the setter runs on another core: a
+  // short spin saves the sleep and the wake-up.
+  for (int spin = 0; spin < kSpins; ++spin) {
+    if (__atomic_load_n(&e->signalled, __ATOMIC_RELAXED) != 0 && take(e)) return 0;
+    __builtin_ia32_pause();
+  }
+  __atomic_add_fetch(&e->sleepers, 1, __ATOMIC_SEQ_CST);
+  int result = 0;
+  while (!take(e)) {
+    timespec left;
+    if (deadline != nullptr && !time_left(*deadline, &left)) {
+      result = ETIMEDOUT;
+      break;
+    }
+    // Sleeps only while the word is still 0; a set in between returns at once.
+    long rc = futex(&e->signalled, FUTEX_WAIT, 0, deadline != nullptr ? &left : nullptr);
+    if (rc != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT) {
+      result = errno;
+      break;
+    }
+  }
+  __atomic_sub_fetch(&e->sleepers, 1, __ATOMIC_SEQ_CST);
+  if (result != 0) set_last_error(result);
+  return result;
 }
 
 }  // namespace
@@ -41,8 +97,8 @@ Handle event_create(const char* name, bool everyone) {
   return handle_or_release(object_create(Kind::Event, name, sizeof(EventState), everyone));
 }
 
-Handle event_open(const char* name) {
-  return handle_or_release(object_open(Kind::Event, name, sizeof(EventState)));
+Handle event_open(const char* name, Owner owner) {
+  return handle_or_release(object_open(Kind::Event, name, sizeof(EventState), owner));
 }
 
 int event_set(Handle h) {
@@ -62,26 +118,14 @@ int event_reset(Handle h) {
 
 int event_wait(Handle h) {
   EventState* e = state_of(h);
+  return e == nullptr ? EBADF : wait_until(e, nullptr);
+}
+
+int event_wait_for(Handle h, uint32_t ms) {
+  EventState* e = state_of(h);
   if (e == nullptr) return EBADF;
-  // A set usually follows soon when the setter runs on another core: a
-  // short spin saves the sleep and the wake-up.
-  for (int spin = 0; spin < kSpins; ++spin) {
-    if (__atomic_load_n(&e->signalled, __ATOMIC_RELAXED) != 0 && take(e)) return 0;
-    __builtin_ia32_pause();
-  }
-  __atomic_add_fetch(&e->sleepers, 1, __ATOMIC_SEQ_CST);
-  while (!take(e)) {
-    // Sleeps only while the word is still 0; a set in between returns at once.
-    long rc = futex(&e->signalled, FUTEX_WAIT, 0);
-    if (rc != 0 && errno != EAGAIN && errno != EINTR) {
-      int err = errno;
-      __atomic_sub_fetch(&e->sleepers, 1, __ATOMIC_SEQ_CST);
-      set_last_error(err);
-      return err;
-    }
-  }
-  __atomic_sub_fetch(&e->sleepers, 1, __ATOMIC_SEQ_CST);
-  return 0;
+  const timespec deadline = deadline_after(ms);
+  return wait_until(e, &deadline);
 }
 
 }  // namespace rk::os

@@ -6,15 +6,19 @@
 
 namespace rk::os {
 
-// A new event, not signalled; 0 on failure (EEXIST: the name is live).
+// A new event, not signalled; 0 on failure (EEXIST: the name exists).
 Handle event_create(const char* name, bool everyone);
 
-// The live event of that name; 0 on failure (ENOENT: none exists).
-Handle event_open(const char* name);
+// The event of that name; 0 on failure (ENOENT: none exists, EACCES:
+// another user's while `owner` is Self).
+Handle event_open(const char* name, Owner owner = Owner::Self);
 
 // Each returns 0, or a system error number (EBADF for a bad handle).
 int event_set(Handle h);
 int event_reset(Handle h);
 int event_wait(Handle h);   // without time-out; consumes the signal
+
+// As event_wait, but gives up after about `ms` milliseconds with ETIMEDOUT.
+int event_wait_for(Handle h, uint32_t ms);
 
 }  // namespace rk::os

@@ -1,15 +1,19 @@
 #include "platform/named_mutex.h"
 
 #include <pthread.h>
-#include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/last_error.h"
 
 namespace rk::os {
 
 namespace {
+
+// The mutexes the calling thread holds, once per level: the system keeps
+// its own record of the owner private.
+thread_local std::vector<const void*> t_owned;
 
 pthread_mutex_t* body_of(Handle h) {
   NamedObject* obj = handle_get(h, Kind::Mutex);
@@ -21,7 +25,7 @@ pthread_mutex_t* body_of(Handle h) {
 Handle mutex_create(const char* name, bool everyone) {
   NamedObject* obj = object_create(Kind::Mutex, name, sizeof(pthread_mutex_t), everyone);
   if (obj == nullptr) return 0;
-  // Initialised while the object is still new, before anyone can open it.
+  // Initialised while the object is still new, before anyone can use it.
   pthread_mutexattr_t attr;
   pthread_mutexattr_init(&attr);
   pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
@@ -37,36 +41,51 @@ Handle mutex_create(const char* name, bool everyone) {
   return handle_or_release(obj);
 }
 
-Handle mutex_open(const char* name) {
-  return handle_or_release(object_open(Kind::Mutex, name, sizeof(pthread_mutex_t)));
+Handle mutex_open(const char* name, Owner owner) {
+  return handle_or_release(object_open(Kind::Mutex, name, sizeof(pthread_mutex_t), owner));
 }
 
-int mutex_wait(Handle h) {
+int mutex_wait(Handle h, bool* abandoned) {
   pthread_mutex_t* m = body_of(h);
   if (m == nullptr) return EBADF;
   int rc = pthread_mutex_lock(m);
+  if (abandoned != nullptr) *abandoned = rc == EOWNERDEAD;
   if (rc == EOWNERDEAD) {
     // An abandoned mutex counts as acquired; its state is made consistent so
     // that it stays usable.
     pthread_mutex_consistent(m);
     rc = 0;
   }
-  if (rc != 0) set_last_error(rc);
-  return rc;
+  if (rc != 0) {
+    set_last_error(rc);
+    return rc;
+  }
+  t_owned.push_back(m);
+  return 0;
 }
 
 int mutex_release(Handle h) {
   pthread_mutex_t* m = body_of(h);
   if (m == nullptr) return EBADF;
   int rc = pthread_mutex_unlock(m);
-  if (rc != 0) set_last_error(rc);
-  return rc;
+  if (rc != 0) {
+    set_last_error(rc);
+    return rc;
+  }
+  for (auto it = t_owned.rbegin(); it != t_owned.rend(); ++it) {
+    if (*it == m) {
+      t_owned.erase(std::next(it).base());
+      break;
+    }
+  }
+  return 0;
 }
 
 bool mutex_owned_here(const void* body) {
-  // The owner field holds the owning thread's id (with flag bits above it).
-  const auto* m = static_cast<const pthread_mutex_t*>(body);
-  return (static_cast<unsigned>(m->__data.__owner) & 0x3FFFFFFF) == static_cast<unsigned>(gettid());
+  for (const void* m : t_owned) {
+    if (m == body) return true;
+  }
+  return false;
 }
 
 }  // namespace rk::os

@@ -17,15 +17,4 @@ std::string name_space();
 // or an empty string when the result would not be a valid name.
 std::string object_path(const char* name);
 
-// Serialises create, open and remove-if-last across all processes of the
-// machine, so that a fresh object is never mistaken for a leftover and two
-// objects never share one name. Held only for a few system calls.
-class NameLock {
- public:
-  NameLock();
-  ~NameLock();
-  NameLock(const NameLock&) = delete;
-  NameLock& operator=(const NameLock&) = delete;
-};
-
 }  // namespace rk::os

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace rk::os {
 
@@ -29,6 +32,60 @@ uint32_t process_id() {
     pid = g_pid.load(std::memory_order_relaxed);
   }
   return pid;
+}
+
+namespace {
+
+// The fields of /proc/<pid>/stat after the command name, which may hold
+// blanks and parentheses of its own: the state is the first of them, the
+// start time the twentieth. 1 when read, 0 when there is no such process,
+// -1 when it cannot be told.
+int read_stat(uint32_t pid, char* state, uint64_t* start) {
+  char path[32];
+  snprintf(path, sizeof path, "/proc/%u/stat", pid);
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? 0 : -1;
+  char buf[512];
+  const ssize_t n = read(fd, buf, sizeof buf - 1);
+  const int err = errno;
+  close(fd);
+  // A process that ends while it is read leaves its file unreadable.
+  if (n <= 0) return n == 0 || err == ESRCH ? 0 : -1;
+  buf[n] = '\0';
+  const char* p = strrchr(buf, ')');
+  unsigned long long ticks = 0;
+  if (p == nullptr ||
+      sscanf(p + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu", state,
+             &ticks) != 2) {
+    return -1;
+  }
+  *start = ticks;
+  return 1;
+}
+
+// Start times are never 0, which stands for "not known".
+uint32_t start_word(uint64_t ticks) {
+  const uint32_t low = static_cast<uint32_t>(ticks);
+  return low != 0 ? low : 1u;
+}
+
+}  // namespace
+
+uint32_t process_start_time(uint32_t pid) {
+  char state = 0;
+  uint64_t start = 0;
+  if (pid == 0 || read_stat(pid, &state, &start) != 1 || state == 'Z' || state == 'X') return 0;
+  return start_word(start);
+}
+
+bool process_alive(uint32_t pid, uint32_t start) {
+  if (pid == 0) return false;
+  char state = 0;
+  uint64_t ticks = 0;
+  const int found = read_stat(pid, &state, &ticks);
+  if (found <= 0) return found < 0;
+  if (state == 'Z' || state == 'X') return false;
+  return start == 0 || start == start_word(ticks);
 }
 
 std::string command_line() {

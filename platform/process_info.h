@@ -9,6 +9,17 @@ namespace rk::os {
 // Cheap: read from the system once per process (again after a fork).
 uint32_t process_id();
 
+// When the process started, in clock ticks since the machine booted, cut to
+// 32 bits: with the process id it tells a process from a later one that was
+// given the same id. 0 when there is no such process or it has ended (a
+// zombie has ended).
+uint32_t process_start_time(uint32_t pid);
+
+// Whether the process of that id runs and, when `start` is nonzero, is the
+// one that started then. A process that cannot be looked at counts as
+// running.
+bool process_alive(uint32_t pid, uint32_t start);
+
 // The command line: the arguments joined by blanks.
 std::string command_line();
 

@@ -2,11 +2,11 @@
 // becomes a client id, and a client id gives back its slot's name.
 #include <cstring>
 
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/name_rules.h"
-#include "core/attachment.h"
 #include "rk.h"
 
 using namespace rk;

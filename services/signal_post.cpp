@@ -1,10 +1,10 @@
 #include "services/signal_post.h"
 
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/name_rules.h"
-#include "core/attachment.h"
 #include "tags/wake.h"
 
 namespace rk {

@@ -5,8 +5,8 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/name_rules.h"
-#include "rk.h"
 #include "services/signal_post.h"
+#include "rk.h"
 
 using namespace rk;
 

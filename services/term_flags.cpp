@@ -1,8 +1,8 @@
 // Termination flags: asking a client to end is posting it the termination
 // signal; the flag is set while that signal is pending and accepted.
 #include "core/client_ids.h"
-#include "rk.h"
 #include "services/signal_post.h"
+#include "rk.h"
 
 using namespace rk;
 

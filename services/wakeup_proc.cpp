@@ -1,9 +1,9 @@
 // Waking a client of one's own application by its name.
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "core/attachment.h"
-#include "rk.h"
 #include "tags/wake.h"
+#include "rk.h"
 
 using namespace rk;
 

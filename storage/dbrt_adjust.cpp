@@ -1,9 +1,9 @@
 // Raising tag counts and adding types while clients run.
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "core/attachment.h"
-#include "rk.h"
 #include "storage/dbrt_build.h"
+#include "rk.h"
 
 using namespace rk;
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/errors.h"
 #include "core/attachment.h"
+#include "core/errors.h"
 #include "core/segments.h"
 #include "storage/dbrt_blocks.h"
 

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
-#include "core/attachment.h"
 #include "core/segments.h"
-#include "rk.h"
 #include "storage/memory_pool.h"
+#include "rk.h"
 
 namespace rk {
 

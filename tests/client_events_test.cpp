@@ -8,7 +8,9 @@
 
 #include "core/client_events.h"
 #include "core/client_ids.h"
+#include "core/rtdb_names.h"
 #include "platform/handles.h"
+#include "platform/named_object.h"
 #include "platform/named_event.h"
 #include "support/test_rtdb.h"
 
@@ -20,14 +22,15 @@ using ClientEventsTest = RtdbTest;
 TEST_F(ClientEventsTest, OpenFillsTheRowWhereEventsExistAndCloseClearsIt) {
   TestRtdb db = attach_test_rtdb(2);
   ASSERT_NE(db.kgd, nullptr);
-  uint32_t* creator = event_row(db.kgd, 0);
-  // Event 0:05 is held by nobody else: closing it makes it vanish.
-  ASSERT_TRUE(os::close_handle(creator[5]));
-  creator[5] = 0;
+  Unaligned<uint32_t>* creator = event_row(db.kgd, 0);
+  // Event 0:05 is gone: its name was removed before anybody opened it.
+  char name[kObjectNameBytes];
+  client_event_name(name, db.kgd, 0, 5);
+  ASSERT_TRUE(os::object_remove(name));
   CptEntry& entry = db.live(0x0101, getpid());
   open_events(&entry);
 
-  const uint32_t* row = event_row(db.kgd, 0x0101);
+  const Unaligned<uint32_t>* row = event_row(db.kgd, 0x0101);
   for (uint32_t c = 0; c < 2 * kSlots; ++c) {
     SCOPED_TRACE(c);
     EXPECT_EQ(row[c] != 0, c != 5);

@@ -154,28 +154,34 @@ TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
 
 // A killed client leaves its entry live and keeps the lock; the end of its
 // application passes the lock on, and the others go on.
-TEST_F(DbLockClientsTest, TheEndOfAKilledHoldersApplicationPassesTheLockOn) {
-  client_env("OPS", "B");
-  Client& doomed = holding("DOOMED", 0x0100);
-  client_env("OPS", "A");
-  Client& p5a = queued("P5A", 2);
-  Client& p9 = client("P9", 4);
-  doomed.kill_hard();
-
-  EXPECT_EQ(holder(), addr_of(&entry(0x0100)));
-  EXPECT_EQ(entry(0x0100).stat, 3);
-  EXPECT_EQ(rk_proc_init_app("DOOMED", "", "Plant", "OPS", "B"), -22) << "the entry is still live";
-  queue(p9, 4);
-
-  // The run manager ends the application through a slot that is not its own.
-  EXPECT_EQ(rk_exit_app(0x0100), 0);
-  EXPECT_EQ(holder(), addr_of(&entry(4)));
-  EXPECT_EQ(p9.reply(), "ok");
-  EXPECT_EQ(p9.call("dbunlock 4"), "ok");
-  EXPECT_EQ(p5a.reply(), "ok");
-  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
-  EXPECT_EQ(p9.call("dblock 4"), "ok");
-  EXPECT_EQ(p9.call("dbunlock 4"), "ok");
+TEST_F(DbLockClientsTest, AKilledHoldersLockGoesOnWhenItsApplicationEndsOrItsSlotIsTaken) {
+  // Whoever notices the death first (the waiter looking for itself, the end
+  // of the dead client's application, a registration into its slot) does
+  // what its exit trap would have done: the lock goes to the waiter.
+  const struct {
+    bool by_registration;
+    const char* task;
+    uint16_t id;
+  } cases[] = {{false, "P5A", 2}, {true, "P9", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.task);
+    client_env("OPS", "B");
+    Client& doomed = holding("DOOMED", 0x0100);
+    client_env("OPS", "A");
+    Client& waiter = queued(c.task, c.id);
+    doomed.kill_hard();
+    if (c.by_registration) {
+      EXPECT_EQ(rk_proc_init_app("DOOMED", "", "Plant", "OPS", "B"), 0x0100) << "the dead client's slot is free";
+      EXPECT_EQ(entry(0x0100).pid, static_cast<uint32_t>(getpid()));
+    } else {
+      EXPECT_EQ(rk_exit_app(0x0100), 0);
+      ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
+    }
+    EXPECT_EQ(waiter.reply(), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(c.id)));
+    EXPECT_EQ(waiter.call("dbunlock " + std::to_string(c.id)), "ok");
+    EXPECT_EQ(holder(), 0u);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Segment 0 and the segments added after it: the address plan, the table
 // limits and the lazy mapping of new segments by other processes.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "core/kgd_segment.h"
 #include "platform/mapping.h"
 #include "platform/named_event.h"
+#include "platform/named_object.h"
 #include "core/segments.h"
 #include "support/kernel_test.h"
 #include "support/test_frame.h"
@@ -100,27 +102,31 @@ TEST_F(SegmentsTest, KgdThatCannotBeMadeIsReportedAndGone) {
   EXPECT_EQ(open_kgd(0), nullptr) << "the failed kgd stayed behind";
   os::unmap_view(taken);
   os::close_handle(blocker);
+  EXPECT_TRUE(os::object_remove("blocker"));
 }
 
-TEST_F(SegmentsTest, LeftoverKgdTakesTheObjectsOfItsRtdbAlong) {
+TEST_F(SegmentsTest, DeadRtdbIsRemovedByItsExactNamesOnly) {
   Client crashed;
   EXPECT_EQ(crashed.ok("kgdcreate 4096 PLANT"), 0u);
-  crashed.ok("mapcreate PLANT_00_SEG01 1000");
-  crashed.ok("mtxcreate PLANT_CRIT_00");
-  crashed.ok("evcreate PLANT_00_00_00");
-  crashed.ok("mapcreate PLANTX 1000");
+  // One application, segments 1 and 2 made, only segment 1 counted yet.
+  for (const char* poke : {"poke 20800146 2", "poke 2080014a 8", "poke 20800172 1"}) crashed.ok(poke);
+  const std::vector<std::string> its = {"PLANT_00_SEG01", "PLANT_00_SEG02", "PLANT_CRIT_00", "PLANT_SEM_KEY_00",
+                                        "PLANT_00_00_30"};
+  const std::vector<std::string> others = {"PLANTX", "PLANTX_00_SEG01", "PLANT_00_SEG03", "PLANT_00_01_00"};
+  for (const std::string& name : its) crashed.ok("mapcreate " + name + " 1000");
+  for (const std::string& name : others) crashed.ok("mapcreate " + name + " 1000");
   crashed.kill_hard();
-  EXPECT_EQ(objects_left().size(), 5u);
+  EXPECT_EQ(objects_left().size(), 1 + its.size() + others.size()) << "a killed creator took names along";
 
-  Client live;
-  live.ok("mapcreate PLANT_live 1000");
+  // Whoever looks at the index finds nobody holding the kgd.
   EXPECT_EQ(open_kgd(0), nullptr);
   std::vector<std::string> left = objects_left();
   std::sort(left.begin(), left.end());
-  // Only what does not belong to that RTDB, and what is still held, stays.
-  EXPECT_EQ(left, (std::vector<std::string>{ns_ + "PLANTX", ns_ + "PLANT_live"}));
-  live.send("exit 0");
-  EXPECT_EQ(live.wait_exit(), 0);
+  std::vector<std::string> expected;
+  for (const std::string& name : others) expected.push_back(ns_ + name);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected) << "only names the dead RTDB defines go";
+  for (const std::string& name : others) EXPECT_TRUE(os::object_remove(name.c_str()));
 }
 
 TEST_F(SegmentsTest, NewSegmentStartsOnTheBoundaryAboveThePrevious) {
@@ -243,6 +249,7 @@ TEST_F(SegmentsTest, SegmentWhoseAddressIsTakenIsRetriedLater) {
   b.ok(where);
   b.send("exit 0");
   EXPECT_EQ(b.wait_exit(), 0);
+  EXPECT_TRUE(os::object_remove("blocker"));
 }
 
 TEST_F(SegmentsTest, KernelObjectsAreOneEventPerSlotAndThreeMutexes) {
@@ -251,7 +258,7 @@ TEST_F(SegmentsTest, KernelObjectsAreOneEventPerSlotAndThreeMutexes) {
   kgd->napps = 2;
   kgd->event_table = spare_entry(kgd, 0);
   ASSERT_TRUE(create_kernel_objects(kgd));
-  const uint32_t* row = event_row(kgd, 0);
+  const Unaligned<uint32_t>* row = event_row(kgd, 0);
   for (uint32_t i = 0; i < 2 * kSlots; ++i) EXPECT_NE(row[i], 0u) << i;
   EXPECT_EQ(event_row(kgd, 1)[0], 0u) << "only row 0 belongs to the creator";
   for (const char* name : {"PLANT_00_00_00", "PLANT_00_01_30", "PLANT_CRIT_00", "PLANT_SEM_KEY_00",
@@ -277,11 +284,9 @@ TEST_F(SegmentsTest, KernelObjectsAreOneEventPerSlotAndThreeMutexes) {
   EXPECT_TRUE(std::equal(created, created + kMutexCount, att.mutexes));
   close_mutexes();
   for (os::Handle h : att.mutexes) EXPECT_EQ(h, 0u);
-  // Only the kernel mutex is still held by somebody, so only it opens again.
+  // Nobody holds two of them now, but they live with the RTDB: all open again.
   open_mutexes(kgd);
-  EXPECT_NE(att.mutexes[kKernelMutex], 0u);
-  EXPECT_EQ(att.mutexes[kKeyMutex], 0u);
-  EXPECT_EQ(att.mutexes[kSecondMutex], 0u);
+  for (os::Handle h : att.mutexes) EXPECT_NE(h, 0u);
   close_mutexes();
   other.send("exit 0");
   EXPECT_EQ(other.wait_exit(), 0);
@@ -289,8 +294,8 @@ TEST_F(SegmentsTest, KernelObjectsAreOneEventPerSlotAndThreeMutexes) {
 }
 
 TEST_F(SegmentsTest, FailedKernelObjectsLeaveNothingOpen) {
-  Client squatter;
-  squatter.ok("evcreate PLANT_00_01_00");
+  // A name in use by something that is no object of ours is never replaced.
+  ASSERT_EQ(mkdir(shm_file("PLANT_00_01_00").c_str(), 0700), 0);
   Kgd* kgd = attach_frame(0, 8);
   ASSERT_NE(kgd, nullptr);
   kgd->napps = 2;
@@ -298,10 +303,9 @@ TEST_F(SegmentsTest, FailedKernelObjectsLeaveNothingOpen) {
   EXPECT_FALSE(create_kernel_objects(kgd));
   for (uint32_t i = 0; i < 2 * kSlots; ++i) EXPECT_EQ(event_row(kgd, 0)[i], 0u) << i;
   for (os::Handle h : attachment().mutexes) EXPECT_EQ(h, 0u);
-  // The kgd and the squatter's event, nothing else.
+  // The kgd and the squatter, nothing else.
   EXPECT_EQ(objects_left().size(), 2u);
-  squatter.send("exit 0");
-  EXPECT_EQ(squatter.wait_exit(), 0);
+  EXPECT_EQ(rmdir(shm_file("PLANT_00_01_00").c_str()), 0);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ const RegisterCommand commands[] = {
     // Attaches to the RTDB of a kgd index as a registering client does: the kgd and the mutexes.
     {"rtdbopen",
      [](const Args& a) {
-       Kgd* kgd = open_kgd(a.dec(0));
+       Kgd* kgd = map_kgd(a.dec(0));
        if (kgd == nullptr) return reply_err(os::last_error());
        attachment().kgd = kgd;
        open_mutexes(kgd);

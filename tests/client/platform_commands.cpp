@@ -25,35 +25,6 @@ namespace {
 void reply_handle(os::Handle h) { h != 0 ? reply_value(h) : reply_err(os::last_error()); }
 void reply_bool(bool ok) { ok ? reply_ok() : reply_err(os::last_error()); }
 
-// The inode behind a view of ours, from the process's own map.
-unsigned long view_inode(void* view) {
-  char path[64];
-  snprintf(path, sizeof path, "/proc/self/map_files/%lx-%lx", reinterpret_cast<unsigned long>(view),
-           reinterpret_cast<unsigned long>(view) + 4096);
-  struct stat st;
-  return stat(path, &st) == 0 ? st.st_ino : 0;
-}
-
-// Creates or opens `name` over and over, checking each time that the name
-// leads to the very object held: two objects under one name would show as
-// a held object whose name leads elsewhere or nowhere.
-int race(const std::string& name, int rounds, uint32_t address) {
-  int bad = 0;
-  for (int i = 0; i < rounds; ++i) {
-    os::Handle h = os::mapping_create(name.c_str(), 4096, false);
-    if (h == 0) h = os::mapping_open(name.c_str());
-    if (h == 0) continue;   // removed between our two calls: try again
-    void* view = os::map_view(h, address);
-    if (view == nullptr) return -1;
-    struct stat st;
-    std::string file = "/dev/shm" + os::object_path(name.c_str());
-    if (stat(file.c_str(), &st) != 0 || st.st_ino != view_inode(view)) ++bad;
-    os::unmap_view(view);
-    os::close_handle(h);
-  }
-  return bad;
-}
-
 const RegisterCommand commands[] = {
     {"mapcreate", [](const Args& a) { reply_handle(os::mapping_create(a.str(0).c_str(), a.hex(1), a.str(2) == "everyone")); }},
     {"mapopen", [](const Args& a) { reply_handle(os::mapping_open(a.str(0).c_str())); }},
@@ -78,11 +49,8 @@ const RegisterCommand commands[] = {
     {"evopen", [](const Args& a) { reply_handle(os::event_open(a.str(0).c_str())); }},
     {"evwait", [](const Args& a) { reply_rc(os::event_wait(a.dec(0))); }},
     {"evset", [](const Args& a) { reply_rc(os::event_set(a.dec(0))); }},
-    {"race",
-     [](const Args& a) {
-       int bad = race(a.str(0), a.dec(1), a.hex(2));
-       bad >= 0 ? reply_value(bad) : reply_err(os::last_error());
-     }},
+    {"hold", [](const Args& a) { reply_bool(os::mapping_hold(a.dec(0))); }},
+    {"holdalone", [](const Args& a) { os::mapping_hold_alone(a.dec(0)) ? reply_ok() : reply_err(0); }},
     // A bare kgd under the given name, attached as this process's RTDB.
     {"kgdcreate",
      [](const Args& a) {
@@ -96,7 +64,7 @@ const RegisterCommand commands[] = {
      }},
     {"kgdopen",
      [](const Args& a) {
-       Kgd* kgd = open_kgd(a.dec(0));
+       Kgd* kgd = map_kgd(a.dec(0));
        if (kgd == nullptr) return reply_err(os::last_error());
        attachment().kgd = kgd;
        reply_value(addr_of(kgd));

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/named_object.h"
-#include "platform/object_names.h"
+#include "core/attachment.h"
+#include "core/kgd_segment.h"
 
 extern char** environ;
 
@@ -159,11 +159,12 @@ std::vector<std::string> KernelTest::objects_left() const {
 std::string KernelTest::shm_file(const std::string& name) const { return "/dev/shm/" + ns_ + name; }
 
 void KernelTest::TearDown() {
-  // Killed clients leave their names behind until somebody looks; what is
-  // still there after that is held by this process: a leak.
-  {
-    os::NameLock lock;
-    os::remove_leftovers("");
+  // An RTDB whose processes were all killed stays until somebody looks at
+  // its kgd index; what is still there after a look is a leak.
+  if (attachment().kgd == nullptr) {
+    for (uint32_t i = 0; i < kMaxKgds; ++i) {
+      if (Kgd* kgd = open_kgd(i)) unmap_all(kgd);
+    }
   }
   std::vector<std::string> left = objects_left();
   for (const std::string& name : left) unlink(("/dev/shm/" + name).c_str());

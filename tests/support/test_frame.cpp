@@ -4,6 +4,7 @@
 
 #include "core/attachment.h"
 #include "core/kgd_segment.h"
+#include "core/rtdb.h"
 
 namespace rk::test {
 
@@ -13,7 +14,7 @@ TestFrame attach_test_frame(uint32_t maxsegs, uint32_t spare_bytes, uint16_t fla
   os::Handle h = 0;
   Kgd* kgd = create_kgd(size, flags, &h);
   if (kgd == nullptr) return {};
-  attachment().kgd = kgd;
+  attach_kgd(kgd);
   attachment().kgd_handle = h;
   memcpy(kgd->name, "PLANT", 6);
   kgd->flags = flags;

@@ -25,7 +25,9 @@ TestRtdb attach_test_rtdb(uint32_t napps, uint16_t flags, uint32_t memories) {
   const uint32_t blocks = napps * sizeof(AppBlock);
   const uint32_t history = kHistory * (sizeof(uint16_t) + sizeof(uint32_t));
   const uint32_t mem_table = memories * sizeof(MemEntry);
-  TestFrame frame = attach_test_frame(1 + memories, blocks + history + events * events * 4 + mem_table, flags);
+  const uint32_t app_data = napps * sizeof(AppData);
+  TestFrame frame =
+      attach_test_frame(1 + memories, blocks + history + events * events * 4 + mem_table + app_data, flags);
   Kgd* kgd = frame.kgd;
   if (kgd == nullptr) return {};
   kgd->napps = napps;
@@ -35,7 +37,8 @@ TestRtdb attach_test_rtdb(uint32_t napps, uint16_t flags, uint32_t memories) {
   kgd->hist_pids = kgd->hist_ids + kHistory * sizeof(uint16_t);
   kgd->event_table = kgd->hist_pids + kHistory * sizeof(uint32_t);
   kgd->maxmems = memories;
-  if (memories != 0) kgd->mem_table = kgd->event_table + events * events * 4;
+  kgd->app_data = kgd->event_table + events * events * 4;
+  if (memories != 0) kgd->mem_table = kgd->app_data + app_data;
   AppBlock* apps = at<AppBlock>(kgd->app_blocks);
   for (uint32_t a = 0; a < napps; ++a) apps[a].active = 1;
   if (!create_kernel_objects(kgd)) {
@@ -48,7 +51,7 @@ TestRtdb attach_test_rtdb(uint32_t napps, uint16_t flags, uint32_t memories) {
 
 void detach_test_rtdb() {
   if (Kgd* kgd = attachment().kgd; kgd != nullptr && kgd->event_table != 0) {
-    uint32_t* row = event_row(kgd, 0);
+    Unaligned<uint32_t>* row = event_row(kgd, 0);
     for (uint32_t c = 0; c < kgd->napps * kSlots; ++c) {
       if (row[c] != 0) os::close_handle(row[c]);
     }

@@ -1,0 +1,98 @@
+#include "core/dead_clients.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "core/client_exit.h"
+#include "core/client_ids.h"
+#include "platform/process_info.h"
+
+namespace rk {
+
+namespace {
+
+struct Slot {
+  uint32_t app;
+  uint32_t slot;
+};
+
+Slot slot_of_entry(const Kgd* kgd, const CptEntry* entry) {
+  const uint16_t id = static_cast<uint16_t>(client_id_of(kgd, entry));
+  return Slot{static_cast<uint32_t>(app_index(id)), slot_of(id)};
+}
+
+uint32_t started(const Kgd* kgd, Slot s) { return app_data_of(kgd, s.app)->started[s.slot]; }
+
+// This process's start time, read once (again in a forked child).
+uint32_t own_start() {
+  static uint32_t pid = 0;
+  static uint32_t start = 0;
+  if (pid != os::process_id()) {
+    pid = os::process_id();
+    start = os::process_start_time(pid);
+  }
+  return start;
+}
+
+bool live(const CptEntry& e) { return (e.stat & kStatLive) != 0; }
+
+}  // namespace
+
+void note_registered(Kgd* kgd, CptEntry* entry) {
+  if (client_id_of(kgd, entry) < 0) return;
+  const Slot s = slot_of_entry(kgd, entry);
+  app_data_of(kgd, s.app)->started[s.slot] = own_start();
+}
+
+bool client_alive(const Kgd* kgd, const CptEntry* entry) {
+  if (client_id_of(kgd, entry) < 0) return false;
+  const uint32_t pid = entry->pid;
+  if (pid == os::process_id()) return true;
+  return os::process_alive(pid, started(kgd, slot_of_entry(kgd, entry)));
+}
+
+void reap_process_of(Kgd* kgd, const CptEntry* entry) {
+  if (client_id_of(kgd, entry) < 0) return;
+  const uint32_t pid = entry->pid;
+  const uint32_t start = started(kgd, slot_of_entry(kgd, entry));
+  for (uint32_t a = 0; a < kgd->napps; ++a) {
+    AppBlock* app = app_block(kgd, a);
+    for (uint32_t s = 0; s < kSlots; ++s) {
+      CptEntry& e = app->cpt[s];
+      if (live(e) && e.pid == pid && started(kgd, Slot{a, s}) == start) client_exit(kgd, app, &e);
+    }
+  }
+}
+
+uint32_t reap_dead_clients(Kgd* kgd, AppBlock* only) {
+  // One look per process, however many clients it has.
+  std::vector<std::pair<uint32_t, uint32_t>> alive, dead;
+  uint32_t ended = 0;
+  const uint32_t self = os::process_id();
+  for (uint32_t a = 0; a < kgd->napps; ++a) {
+    AppBlock* app = app_block(kgd, a);
+    if ((only != nullptr && app != only) || app->active != 1) continue;
+    for (uint32_t s = 0; s < kSlots; ++s) {
+      CptEntry& e = app->cpt[s];
+      const uint32_t pid = e.pid;
+      if (!live(e) || pid == self) continue;
+      const uint32_t start = started(kgd, Slot{a, s});
+      const std::pair<uint32_t, uint32_t> key{pid, start};
+      bool is_dead = false;
+      if (std::find(dead.begin(), dead.end(), key) != dead.end()) {
+        is_dead = true;
+      } else if (std::find(alive.begin(), alive.end(), key) == alive.end()) {
+        is_dead = !os::process_alive(pid, start);
+        (is_dead ? dead : alive).push_back(key);
+      }
+      if (is_dead) {
+        client_exit(kgd, app, &e);
+        ++ended;
+      }
+    }
+  }
+  return ended;
+}
+
+}  // namespace rk
