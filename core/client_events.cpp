@@ -79,20 +79,17 @@ void open_events(CptEntry* entry) {
   uint32_t cells = 0;
   Unaligned<uint32_t>* row = row_of(kgd, entry, &cells);
   if (row == nullptr) return;
-  for (uint32_t c = 0; c < cells; ++c) {
-    // Each row's handles are its own, closed with the row.
-    const os::Handle h = process_event(kgd, c);
-    row[c] = h == 0 ? 0 : os::handle_dup(h);
-  }
+  // The handles belong to the process's attachment, not to the row: a
+  // client that registers again, after it left or after its application
+  // was started anew, reuses them instead of making more.
+  for (uint32_t c = 0; c < cells; ++c) row[c] = process_event(kgd, c);
 }
 
 int close_events(CptEntry* entry) {
   uint32_t cells = 0;
   Unaligned<uint32_t>* row = row_of(events_kgd(), entry, &cells);
   if (row == nullptr) return -1;
-  for (uint32_t c = 0; c < cells; ++c) {
-    if (row[c] != 0 && os::close_handle(row[c])) row[c] = 0;
-  }
+  for (uint32_t c = 0; c < cells; ++c) row[c] = 0;
   return 0;
 }
 

@@ -73,19 +73,6 @@ Handle handle_or_release(NamedObject* obj) {
   return h;
 }
 
-Handle handle_dup(Handle h) {
-  Slot* s = slot_of(h);
-  NamedObject* obj = s == nullptr ? nullptr : s->obj.load(std::memory_order_acquire);
-  if (obj == nullptr) {
-    set_last_error(EBADF);
-    return 0;
-  }
-  ++obj->refs;
-  const Handle dup = handle_new(obj);
-  if (dup == 0) object_release(obj);
-  return dup;
-}
-
 NamedObject* handle_get(Handle h, Kind kind) {
   Slot* s = slot_of(h);
   NamedObject* obj = s == nullptr ? nullptr : s->obj.load(std::memory_order_acquire);

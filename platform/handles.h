@@ -18,10 +18,6 @@ Handle handle_new(NamedObject* obj);
 // object is given up again and the result is 0. A null object gives 0.
 Handle handle_or_release(NamedObject* obj);
 
-// A second handle of the object behind h, closed on its own; 0 for a bad
-// handle or a full table.
-Handle handle_dup(Handle h);
-
 // The object of a live handle of the given kind, or null (last error EBADF).
 // Lock-free: a handle must not be closed while another thread still uses it.
 NamedObject* handle_get(Handle h, Kind kind);
