@@ -74,6 +74,12 @@ int post_by_name(const Kgd* kgd, uint16_t to) {
 
 }  // namespace
 
+void open_process_events() {
+  const Kgd* kgd = events_kgd();
+  if (kgd == nullptr) return;
+  for (uint32_t c = 0; c < kgd->napps * kSlots; ++c) process_event(kgd, c);
+}
+
 void open_events(CptEntry* entry) {
   const Kgd* kgd = events_kgd();
   uint32_t cells = 0;

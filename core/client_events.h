@@ -11,6 +11,11 @@
 
 namespace rk {
 
+// Opens this process's handle of every client event that it has not
+// opened yet. Registration calls it before it takes the kernel mutex, so
+// that the system calls are not made while everybody waits.
+void open_process_events();
+
 // Fills the entry's row with this process's handle of every client event,
 // opening by name those it has not opened yet; an event that does not open
 // leaves a null handle there. Does nothing for an entry that is not in the

@@ -5,6 +5,7 @@
 #include "core/attachment.h"
 #include "core/client_events.h"
 #include "core/client_ids.h"
+#include "core/dead_clients.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
@@ -54,7 +55,7 @@ void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry) {
   const bool queued = entry->wait_state != kNotWaiting;
   entry->stat &= static_cast<uint16_t>(~kStatLive);
   entry->pid = 0;
-  app_data_of(kgd, static_cast<uint32_t>(app_index(static_cast<uint16_t>(id))))->started[slot_of(static_cast<uint16_t>(id))] = 0;
+  forget_start(kgd, entry);
   const uint32_t bit = 1u << slot_of(static_cast<uint16_t>(id));
   app->registered &= ~bit;
   app->queued &= ~bit;

@@ -45,6 +45,12 @@ void note_registered(Kgd* kgd, CptEntry* entry) {
   app_data_of(kgd, s.app)->started[s.slot] = own_start();
 }
 
+void forget_start(Kgd* kgd, const CptEntry* entry) {
+  if (client_id_of(kgd, entry) < 0) return;
+  const Slot s = slot_of_entry(kgd, entry);
+  app_data_of(kgd, s.app)->started[s.slot] = 0;
+}
+
 bool client_alive(const Kgd* kgd, const CptEntry* entry) {
   if (client_id_of(kgd, entry) < 0) return false;
   const uint32_t pid = entry->pid;

@@ -15,6 +15,9 @@ namespace rk {
 // Notes that the calling process registered in the entry.
 void note_registered(Kgd* kgd, CptEntry* entry);
 
+// Forgets the process of an entry whose client leaves.
+void forget_start(Kgd* kgd, const CptEntry* entry);
+
 // Whether the process registered in the live entry still runs.
 bool client_alive(const Kgd* kgd, const CptEntry* entry);
 

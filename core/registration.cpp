@@ -146,6 +146,7 @@ RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* 
   int32_t result = -kErrNoRtdb;
   if (kgd != nullptr && kgd->state != 0) {
     open_mutexes(kgd);
+    open_process_events();
     result = -kErrKernelMutex;
     if (kmutex_take(kSelf) == 0) {
       AppBlock* app = nullptr;

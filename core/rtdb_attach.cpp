@@ -23,7 +23,7 @@ void attach_kgd(Kgd* kgd) {
 namespace {
 
 // The client events this process made as the creator and those it opened
-// by name; the rows of its clients hold handles of their own.
+// by name, which the rows of its clients hold as well.
 void close_process_events() {
   Attachment& att = attachment();
   for (uint32_t i = 0; i < att.nevents; ++i) {

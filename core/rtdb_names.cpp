@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/attachment.h"
+#include "core/kgd_check.h"
 #include "platform/format.h"
 #include "platform/named_object.h"
 
@@ -11,8 +12,6 @@ namespace rk {
 namespace {
 
 const char* const kMutexNames[kMutexCount] = {"%s_CRIT_%02d", "%s_SEM_KEY_%02d", "%s_SEM_CRIT_%02d"};
-
-constexpr uint32_t kMaxApps = 128;   // application indexes a client id can name
 
 }  // namespace
 

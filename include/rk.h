@@ -114,16 +114,21 @@ RK_API int rk_create_rtdb(const char* program_dir, const char* app_dir, const ch
                           uint32_t layout_size, uint32_t segments, uint32_t memories, uint16_t flags);
 
 /* Deletes the attached RTDB, or else the one of kgd_index. 0 when deleted
- * or still in use by running applications, -1 when there is no valid RTDB. */
+ * or still in use by running applications, -1 when there is no valid RTDB.
+ * Every name of the RTDB goes at once; processes that still map it keep
+ * their memory until they let go. */
 RK_API int rk_delete_rtdb(int kgd_index);
 
 /* Attach to the first RTDB, or to the next one above *index; the kgd index
  * is stored through index. 0, -7 for a null pointer, -22 when already
- * attached, -42 when there is no (further) RTDB (32 is stored then). */
+ * attached, -42 when there is no (further) RTDB (32 is stored then). Only
+ * complete RTDBs are seen, and without flag 4 only the caller's user's; an
+ * RTDB whose processes are all gone is removed as it is found. */
 RK_API int rk_map_firstkgd(int* index);
 RK_API int rk_map_nextkgd(int* index);
 
-/* Detaches this process from its RTDB. Always 0. */
+/* Detaches this process from its RTDB; when no other process holds it, it
+ * goes (as it does when the last process holding it ends). Always 0. */
 RK_API int rk_unmap_kgd(void);
 
 /* ORs *flags into the flags of the attached RTDB. 0, or -7 for null. */
@@ -153,7 +158,9 @@ RK_API int rk_dbrt_adjust(rk_client_id id, rk_type_entry* table, uint32_t count)
 /* ---- Database lock and waiting ---- */
 
 /* Takes the database lock, waiting as long as needed; it nests per client.
- * 0, or -1 (24: the client is queued; 45: the kernel mutex failed). */
+ * A holder whose process died loses the lock to the waiters within about
+ * a tenth of a second. 0, or -1 (24: the client is queued; 45: the kernel
+ * mutex failed). */
 RK_API int rk_lock(rk_client_id id);
 
 /* Takes the lock only if nobody holds it. 0, or -1 (24 as above; no new
@@ -200,8 +207,10 @@ RK_API char* rk_getvar(const char* name, char* buffer, uint32_t size);
 /* Registers the calling process as a client named `task` (at most 31
  * characters kept) in the RTDB named by RKNAME, in the instance RKUSER of
  * domain RKDOMAIN: the slot configured under that name, else the first free
- * one. Returns the client id, or -10 when one of the three is not set or
- * has 16 characters or more, else as rk_proc_init_app. */
+ * one. Task names are compared over their first 31 characters, ignoring
+ * case: two names that differ only after that name the same slot. Returns
+ * the client id, or -10 when one of the three is not set or has 16
+ * characters or more, else as rk_proc_init_app. */
 RK_API int16_t rk_proc_init(const char* task, const char* desc);
 
 /* As rk_proc_init with the three names given. Returns the client id, or -10
@@ -209,7 +218,9 @@ RK_API int16_t rk_proc_init(const char* task, const char* desc);
  * an empty instance, -4 when there is no valid RTDB of that name, -45 when
  * the kernel mutex failed, -5 when no running instance has those names,
  * -12 when no slot is free (or a task "#<application>:<slot>" names no slot
- * of it), -22 when a live client holds the slot. */
+ * of it), -22 when a live client holds the slot. A slot whose client's
+ * process died (it was killed, or ended without leaving) is taken back from
+ * it first, as if its exit trap had run. */
 RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* rtdb_name, const char* domain,
                                 const char* instance);
 
