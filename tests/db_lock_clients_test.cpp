@@ -8,6 +8,7 @@
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
+#include "core/lock_queue.h"
 #include "core/records.h"
 #include "rk.h"
 #include "support/app_test.h"
@@ -154,6 +155,32 @@ TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
 
 // A killed client leaves its entry live and keeps the lock; the end of its
 // application passes the lock on, and the others go on.
+TEST_F(DbLockClientsTest, AWaiterLeftOutOfAHandOverThatWasCutOffFindsTheLock) {
+  // This process holds the lock; a hand-over from it is cut off as a death
+  // would cut it: the waiter is off the queue and the lock free, but
+  // nobody sets the waiter's event.
+  ASSERT_EQ(rk_proc_init_app("HOLD", "", "Plant", "OPS", "A"), 1);
+  ASSERT_EQ(rk_lock(1), 0);
+  Client& p5a = queued("P5A", 2);
+  Client& p9 = queued("P9", 4);
+  ASSERT_EQ(kmutex_take(kSelf), 0);
+  unlink_queued(kgd(), &entry(4));
+  kgd()->lock_holder = 0;
+  kmutex_give(kSelf);
+  // It looks for itself, finds the lock free and takes it; the other waiter
+  // stays queued behind it.
+  EXPECT_EQ(p9.reply(), "ok");
+  EXPECT_EQ(holder(), addr_of(&entry(4)));
+  EXPECT_EQ(entry(2).wait_state, kWaitLock);
+  EXPECT_EQ(p9.call("dbunlock 4"), "ok");
+  EXPECT_EQ(p5a.reply(), "ok");
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+  // This process's own level is no longer the lock: its unlock gives nothing.
+  EXPECT_EQ(rk_unlock(1), 0);
+  EXPECT_EQ(holder(), 0u);
+  EXPECT_EQ(rk_proc_exit(1), 0);
+}
+
 TEST_F(DbLockClientsTest, AKilledHoldersLockGoesOnWhenItsApplicationEndsOrItsSlotIsTaken) {
   // Whoever notices the death first (the waiter looking for itself, the end
   // of the dead client's application, a registration into its slot) does
