@@ -36,8 +36,9 @@ void remove_rtdb_objects(const Kgd* kgd, uint32_t size, uint32_t index) {
     // the segment numbers. A segment is made before it is counted, so the
     // first number not counted may have a name too.
     const uint32_t table_room = (size - sizeof(Kgd)) / sizeof(SegEntry);
-    const uint32_t capacity = std::min(kgd->maxsegs, table_room);
-    const uint32_t last = capacity == 0 ? 0 : std::min(kgd->nsegs, capacity - 1);
+    const uint32_t maxsegs = kgd->maxsegs, nsegs = kgd->nsegs, napps = kgd->napps;
+    const uint32_t capacity = std::min(maxsegs, table_room);
+    const uint32_t last = capacity == 0 ? 0 : std::min(nsegs, capacity - 1);
     for (uint32_t n = 1; n <= last; ++n) {
       segment_name(name, kgd, n);
       os::object_remove(name);
@@ -46,7 +47,7 @@ void remove_rtdb_objects(const Kgd* kgd, uint32_t size, uint32_t index) {
       mutex_name(name, kgd, m);
       os::object_remove(name);
     }
-    const uint32_t apps = std::min(kgd->napps, kMaxApps);
+    const uint32_t apps = std::min(napps, kMaxApps);
     for (uint32_t a = 0; a < apps; ++a) {
       for (uint32_t s = 0; s < kSlots; ++s) {
         client_event_name(name, kgd, a, s);
