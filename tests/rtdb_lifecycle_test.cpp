@@ -37,7 +37,7 @@ TEST_F(LifecycleTest, CreationLaysOutSegmentZero) {
   ASSERT_EQ(create("Plant1"), 0);
   const Kgd* k = kgd();
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(addr_of(k), 0x20800000u);
+  EXPECT_EQ(addr_of(k), kTestBase);
   EXPECT_STREQ(k->magic, "RKK");
   EXPECT_EQ(k->layout, 1617u);
   EXPECT_EQ(k->state, 1);
@@ -133,7 +133,7 @@ TEST_F(LifecycleTest, FailedCreationLeavesNothingAndARetryWorks) {
     EXPECT_EQ(rk_map_firstkgd(&index), -42);
   }
   EXPECT_EQ(create("Plant"), 0);
-  EXPECT_EQ(addr_of(kgd()), 0x20800000u);
+  EXPECT_EQ(addr_of(kgd()), kTestBase);
 }
 
 TEST_F(LifecycleTest, MapFirstAndNext) {
@@ -145,7 +145,7 @@ TEST_F(LifecycleTest, MapFirstAndNext) {
   ASSERT_EQ(create("Alpha"), 0);
   Client other;
   std::string reply = other.call("mapfirst");
-  EXPECT_EQ(reply, "ok 0 " + std::to_string(0x20800000) + " Alpha");
+  EXPECT_EQ(reply, "ok 0 " + std::to_string(kTestBase) + " Alpha");
   EXPECT_EQ(other.call("mapfirst"), "err -22");
   other.ok("unmapkgd");
   EXPECT_EQ(other.call("mapfirst"), reply);
@@ -168,8 +168,8 @@ TEST_F(LifecycleTest, DeleteWaitsForRunningApplications) {
   Client manager;
   EXPECT_EQ(manager.ok("create Plant"), 0u);
   char running[32], state[32];
-  snprintf(running, sizeof running, "poke %x", 0x20800000 + 318);
-  snprintf(state, sizeof state, "peek %x", 0x20800000 + 8);
+  snprintf(running, sizeof running, "poke %x", kTestBase + 318);
+  snprintf(state, sizeof state, "peek %x", kTestBase + 8);
   manager.ok(std::string(running) + " 1");
   EXPECT_EQ(manager.call("delete 0"), "ok 0");
   EXPECT_EQ(manager.ok(state) & 0xFFFF, 1u) << "still valid";
@@ -193,7 +193,7 @@ TEST_F(LifecycleTest, DeleteFromAnotherProcess) {
   EXPECT_EQ(manager.ok("create Plant"), 0u);
   EXPECT_EQ(tool.call("delete 0"), "ok 0");
   char state[32];
-  snprintf(state, sizeof state, "peek %x", 0x20800000 + 8);
+  snprintf(state, sizeof state, "peek %x", kTestBase + 8);
   EXPECT_EQ(manager.ok(state) & 0xFFFF, 0u);
   EXPECT_EQ(manager.call("delete 0"), "ok -1");
   tool.send("exit 0");

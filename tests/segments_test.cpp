@@ -39,25 +39,31 @@ class SegmentsTest : public KernelTest {
   TestFrame frame_;
 };
 
+// Maps segment 0 with RKDLLBASE set to `value` (null: unset) and checks it
+// lands at `address`.
+void expect_kgd_at(const char* value, uint32_t address) {
+  SCOPED_TRACE(value != nullptr ? value : "unset");
+  value != nullptr ? setenv("RKDLLBASE", value, 1) : unsetenv("RKDLLBASE");
+  os::Handle h = 0;
+  Kgd* kgd = create_kgd(4096, 0, &h);
+  ASSERT_NE(kgd, nullptr);
+  EXPECT_EQ(addr_of(kgd), address);
+  EXPECT_EQ(kgd->index, 0u);
+  EXPECT_EQ(kgd->creator_pid, static_cast<uint32_t>(getpid()));
+  EXPECT_EQ(kgd->next_free, address + 4096);
+  EXPECT_TRUE(os::unmap_view(kgd));
+  EXPECT_TRUE(os::close_handle(h));
+}
+
 TEST_F(SegmentsTest, KgdMapsAtTheRkdllbaseAddress) {
-  struct {
-    const char* value;
-    uint32_t address;
-  } cases[] = {{nullptr, 0x20800000}, {"0", 0x20800000}, {"2a000000", 0x2a000000}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value != nullptr ? c.value : "unset");
-    if (c.value != nullptr) setenv("RKDLLBASE", c.value, 1);
-    os::Handle h = 0;
-    Kgd* kgd = create_kgd(4096, 0, &h);
-    ASSERT_NE(kgd, nullptr);
-    EXPECT_EQ(addr_of(kgd), c.address);
-    EXPECT_EQ(kgd->index, 0u);
-    EXPECT_EQ(kgd->creator_pid, static_cast<uint32_t>(getpid()));
-    EXPECT_EQ(kgd->next_free, c.address + 4096);
-    EXPECT_TRUE(os::unmap_view(kgd));
-    EXPECT_TRUE(os::close_handle(h));
-    unsetenv("RKDLLBASE");
-  }
+  char hexbase[16];
+  snprintf(hexbase, sizeof hexbase, "%x", kTestBase + 0x9800000);
+  expect_kgd_at(hexbase, kTestBase + 0x9800000);
+}
+
+TEST_F(SegmentsTest, KgdMapsAtTheDefaultAddressWithoutRkdllbase) {
+  if (kTestBase != kDefaultBase) GTEST_SKIP() << "the default address lies in AddressSanitizer's shadow memory";
+  for (const char* value : {static_cast<const char*>(nullptr), "0"}) expect_kgd_at(value, kDefaultBase);
 }
 
 TEST_F(SegmentsTest, ThirtyThirdKgdIsRefused) {
@@ -66,13 +72,15 @@ TEST_F(SegmentsTest, ThirtyThirdKgdIsRefused) {
   for (int i = 0; i < kMaxKgds; ++i) {
     // Each kgd of this process needs an address range of its own.
     char hexbase[16];
-    snprintf(hexbase, sizeof hexbase, "%x", 0x21000000 + i * 0x100000);
+    snprintf(hexbase, sizeof hexbase, "%x", kTestBase + 0x800000 + i * 0x100000);
     setenv("RKDLLBASE", hexbase, 1);
     kgds[i] = create_kgd(4096, 0, &handles[i]);
     ASSERT_NE(kgds[i], nullptr) << i;
     EXPECT_EQ(kgds[i]->index, static_cast<uint32_t>(i));
   }
-  setenv("RKDLLBASE", "24000000", 1);
+  char last[16];
+  snprintf(last, sizeof last, "%x", kTestBase + 0x3800000);
+  setenv("RKDLLBASE", last, 1);
   os::Handle h = 0;
   StdoutCapture out;
   EXPECT_EQ(create_kgd(4096, 0, &h), nullptr);
@@ -92,7 +100,7 @@ TEST_F(SegmentsTest, KgdThatCannotBeMadeIsReportedAndGone) {
   }
 
   os::Handle blocker = os::mapping_create("blocker", 4096, false);
-  void* taken = os::map_view(blocker, kDefaultBase);
+  void* taken = os::map_view(blocker, kTestBase);
   ASSERT_NE(taken, nullptr);
   StdoutCapture out;
   EXPECT_EQ(create_kgd(4096, 0, &h), nullptr);
@@ -130,9 +138,9 @@ TEST_F(SegmentsTest, NewSegmentStartsOnTheBoundaryAboveThePrevious) {
     SCOPED_TRACE(size);
     Kgd* kgd = attach_frame(size, 8);
     ASSERT_NE(kgd, nullptr);
-    EXPECT_EQ(new_segment(100), 0x20820000u);
-    EXPECT_EQ(kgd->next_free, 0x20820000u + 100);
-    EXPECT_EQ(new_segment(0x10000), 0x20830000u);
+    EXPECT_EQ(new_segment(100), kTestBase + 0x20000);
+    EXPECT_EQ(kgd->next_free, kTestBase + 0x20000 + 100);
+    EXPECT_EQ(new_segment(0x10000), kTestBase + 0x30000);
     detach_test_frame();
   }
 }
