@@ -48,8 +48,8 @@ void expect_kgd_at(const char* value, uint32_t address) {
   Kgd* kgd = create_kgd(4096, 0, &h);
   ASSERT_NE(kgd, nullptr);
   EXPECT_EQ(addr_of(kgd), address);
-  EXPECT_EQ(kgd->index, 0u);
-  EXPECT_EQ(kgd->creator_pid, static_cast<uint32_t>(getpid()));
+  EXPECT_EQ(val(kgd->index), 0u);
+  EXPECT_EQ(val(kgd->creator_pid), static_cast<uint32_t>(getpid()));
   EXPECT_EQ(kgd->next_free, address + 4096);
   EXPECT_TRUE(os::unmap_view(kgd));
   EXPECT_TRUE(os::close_handle(h));
@@ -76,7 +76,7 @@ TEST_F(SegmentsTest, ThirtyThirdKgdIsRefused) {
     setenv("RKDLLBASE", hexbase, 1);
     kgds[i] = create_kgd(4096, 0, &handles[i]);
     ASSERT_NE(kgds[i], nullptr) << i;
-    EXPECT_EQ(kgds[i]->index, static_cast<uint32_t>(i));
+    EXPECT_EQ(val(kgds[i]->index), static_cast<uint32_t>(i));
   }
   char last[16];
   snprintf(last, sizeof last, "%x", kTestBase + 0x3800000);
@@ -150,11 +150,11 @@ TEST_F(SegmentsTest, OddSizeIsRoundedUpToEven) {
   ASSERT_NE(kgd, nullptr);
   Addr base = new_segment(4097);
   ASSERT_NE(base, 0u);
-  EXPECT_EQ(kgd->nsegs, 2u);
-  EXPECT_EQ(entry(1).base, base);
-  EXPECT_EQ(entry(1).size, 4098u);
-  EXPECT_EQ(entry(1).used, 0u);
-  EXPECT_EQ(entry(1).free, 4098u);
+  EXPECT_EQ(val(kgd->nsegs), 2u);
+  EXPECT_EQ(val(entry(1).base), base);
+  EXPECT_EQ(val(entry(1).size), 4098u);
+  EXPECT_EQ(val(entry(1).used), 0u);
+  EXPECT_EQ(val(entry(1).free), 4098u);
   EXPECT_EQ(entry(1).flags, 0u);
   struct stat st;
   ASSERT_EQ(stat(shm_file("PLANT_00_SEG01").c_str(), &st), 0);
@@ -170,7 +170,7 @@ TEST_F(SegmentsTest, FullTableIsRefusedWithoutAMessage) {
   StdoutCapture out;
   EXPECT_EQ(new_segment(100), 0u);
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(kgd->nsegs, 3u);
+  EXPECT_EQ(val(kgd->nsegs), 3u);
   EXPECT_EQ(objects_left().size(), 3u);
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/unaligned.h"
+
 namespace rk::test {
 
 // Where the tests map segment 0: the kernel's default, except under
