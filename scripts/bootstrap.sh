@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine: the i386 multiarch
-# toolchain, CMake, Ninja and the test and benchmark libraries. Quiet and
-# quick when everything is already there.
+# toolchain, CMake, Ninja, the test and benchmark libraries and the 32-bit
+# sanitizer runtimes (make check). Quiet and quick when everything is already there.
 set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in g++-multilib cmake ninja-build make libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386; do
+for p in g++-multilib cmake ninja-build make libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386 \
+         lib32asan8 lib32ubsan1; do
   have_pkg "$p" || need+=("$p")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

@@ -26,7 +26,8 @@ void dbrt_free(Kgd* kgd, Addr payload);
 // nothing to do when its block is large enough; otherwise the array moves to
 // a new block, its whole old payload copied to the same positions, and the
 // old block is freed. 0, or kErrNoMemory with nothing changed when no block
-// is to be had or *slot is not an array of this allocator.
+// is to be had or *slot is not an array of this allocator. *slot is an
+// aligned word of the caller's (a copy of a packed field, written back after).
 int dbrt_grow(Kgd* kgd, uint32_t bytes, Addr* slot);
 
 // Opens a dbrt segment of bytes + 28 (at least kDbrtSegBytes unless the kgd

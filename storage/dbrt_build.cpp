@@ -59,24 +59,27 @@ uint64_t place_arrays(Kgd* kgd, const TypeEntry* req, uint32_t count) {
   AppBlock* blocks = at<AppBlock>(kgd->app_blocks);
   uint64_t shortfall = 0;
   uint32_t failures = 0;
-  auto grow = [&](uint32_t bytes, Addr* slot) {
-    if (dbrt_grow(kgd, bytes, slot) != 0) {
+  // The array addresses are fields of packed records: each is grown
+  // through a copy and written back, never through a pointer to the field.
+  auto grow = [&](uint32_t bytes, Addr array) {
+    if (dbrt_grow(kgd, bytes, &array) != 0) {
       shortfall += bytes;
       ++failures;
     }
+    return array;
   };
   for (uint32_t i = 0; i < count; ++i) {
     const TypeEntry& t = req[i];
     if (t.max == types[i].max) continue;
-    if (t.per_app == 0) grow(t.value_bytes, &types[i].shared_values);
+    if (t.per_app == 0) types[i].shared_values = grow(t.value_bytes, types[i].shared_values);
     for (uint32_t a = 0; a < kgd->napps; ++a) {
       TagArrayPair& pair = at<TagArrayPair>(blocks[a].pairs)[i];
       if (t.per_app == 0) {
         pair.value_array = types[i].shared_values;
       } else {
-        grow(t.value_bytes, &pair.value_array);
+        pair.value_array = grow(t.value_bytes, pair.value_array);
       }
-      grow(t.change_bytes, &pair.change_array);
+      pair.change_array = grow(t.change_bytes, pair.change_array);
     }
   }
   return shortfall + uint64_t{kBlockHeader} * failures;

@@ -23,7 +23,7 @@ TEST_F(ApplicationsTest, InstancesTakeTheFreeBlocksOfTheirDomainInOrder) {
   EXPECT_EQ(init("LAB", "X"), 2) << "the blocks of LAB come after those of OPS";
   EXPECT_EQ(init("OPS", "A"), 0);
   EXPECT_EQ(init("ops", "B"), 1);
-  EXPECT_EQ(kgd()->running_apps, 3);
+  EXPECT_EQ(val(kgd()->running_apps), 3);
   struct {
     const char* rtdb;
     const char* domain;
@@ -40,7 +40,7 @@ TEST_F(ApplicationsTest, InstancesTakeTheFreeBlocksOfTheirDomainInOrder) {
         << (r.rtdb ? r.rtdb : "null") << " " << (r.domain ? r.domain : "null") << " " << (r.instance ? r.instance : "null");
   }
   EXPECT_EQ(rk_init_app("Plant", "OPS", "C", nullptr), -10);
-  EXPECT_EQ(kgd()->running_apps, 3);
+  EXPECT_EQ(val(kgd()->running_apps), 3);
 
   // A block that is free again goes to the next instance of its domain.
   ASSERT_EQ(rk_exit_app(0x0100), 0);
@@ -81,7 +81,7 @@ TEST_F(ApplicationsTest, TheTemplateConfiguresTheTableAndTheRestStartsAtZero) {
 
   EXPECT_EQ(ops->active, 1u);
   EXPECT_STREQ(ops->instance, "Line1");
-  EXPECT_EQ(kgd()->running_apps, 1);
+  EXPECT_EQ(val(kgd()->running_apps), 1);
   for (uint32_t s = 0; s < 31; ++s) {
     SCOPED_TRACE(s);
     const CptEntry& e = ops->cpt[s];
@@ -95,11 +95,11 @@ TEST_F(ApplicationsTest, TheTemplateConfiguresTheTableAndTheRestStartsAtZero) {
     EXPECT_EQ(e.stat, 1);
     EXPECT_EQ(e.prty, s);
     EXPECT_EQ(e.config, 7);
-    EXPECT_EQ(e.env_refs[0], 0x00010002u);
-    EXPECT_EQ(e.env_refs[1], 0x33333333u);
-    EXPECT_EQ(e.env_refs[2], s);
+    EXPECT_EQ(val(e.env_refs[0]), 0x00010002u);
+    EXPECT_EQ(val(e.env_refs[1]), 0x33333333u);
+    EXPECT_EQ(val(e.env_refs[2]), s);
     EXPECT_EQ(e.nmap, s == 0 ? 1 : 0);
-    EXPECT_EQ(e.sig_accepted, 3u);
+    EXPECT_EQ(val(e.sig_accepted), 3u);
     // Everything else is zero.
     CptEntry rest = e;
     memset(rest.name, 0, sizeof rest.name);
@@ -127,14 +127,14 @@ TEST_F(ApplicationsTest, ExitEndsTheInstanceAndItsClientIds) {
   b->waiting[3] = 0x40;
 
   EXPECT_EQ(rk_exit_app(0x0105), 0) << "any slot names the application";
-  EXPECT_EQ(b->active, 0u);
-  EXPECT_EQ(b->registered, 0u);
-  EXPECT_EQ(b->waiting[3], 0u);
+  EXPECT_EQ(val(b->active), 0u);
+  EXPECT_EQ(val(b->registered), 0u);
+  EXPECT_EQ(val(b->waiting[3]), 0u);
   EXPECT_EQ(b->instance1 | b->instance2, 0u);
-  EXPECT_EQ(b->pending_wake, 0x11u) << "kept";
+  EXPECT_EQ(val(b->pending_wake), 0x11u) << "kept";
   EXPECT_STREQ(b->instance, "B") << "kept";
   EXPECT_EQ(b->cpt[0].stat, 3) << "a client that was not queued keeps its entry";
-  EXPECT_EQ(kgd()->running_apps, 1);
+  EXPECT_EQ(val(kgd()->running_apps), 1);
   EXPECT_EQ(kgd()->state, 1);
   EXPECT_EQ(rk_errno(static_cast<rk_client_id>(id)), -1) << "its id no longer resolves";
   EXPECT_EQ(rk_lock(static_cast<rk_client_id>(id)), -1);
@@ -166,10 +166,10 @@ TEST_F(ApplicationsTest, QueuedClientsOfAnEndingApplicationAreWokenAndFail) {
     EXPECT_EQ(entry(id).stat, 0) << id;
     EXPECT_EQ(entry(id).wait_state, 0) << id;
   }
-  EXPECT_EQ(kgd()->lock_holder, addr_of(&entry(0))) << "the holder of another application keeps the lock";
-  EXPECT_EQ(kgd()->queue_head, 0u);
+  EXPECT_EQ(val(kgd()->lock_holder), addr_of(&entry(0))) << "the holder of another application keeps the lock";
+  EXPECT_EQ(val(kgd()->queue_head), 0u);
   EXPECT_EQ(holder.call("dbunlock 0"), "ok");
-  EXPECT_EQ(kgd()->lock_holder, 0u);
+  EXPECT_EQ(val(kgd()->lock_holder), 0u);
   for (Client* c : {&holder, &locker, &sleeper}) c->send("exit 0");
   for (Client* c : {&holder, &locker, &sleeper}) EXPECT_EQ(c->wait_exit(), 0);
 }
@@ -193,11 +193,11 @@ TEST_F(ApplicationsTest, ApplicationZeroEndsAfterTheOthersAndTheLastExitDeletes)
   const Kgd* works = attachment().kgd;
   manager.send("exitapp 0");
   ASSERT_TRUE(await([&] { return works->state == 2; }));
-  EXPECT_EQ(works->running_apps, 2);
+  EXPECT_EQ(val(works->running_apps), 2);
   EXPECT_EQ(client.call("procexit 0"), "ok 0") << "clients go on while the run ends";
   EXPECT_EQ(other.call("exitapp 256"), "ok 0");
   EXPECT_EQ(manager.reply(), "ok 0");
-  EXPECT_EQ(works->running_apps, 0);
+  EXPECT_EQ(val(works->running_apps), 0);
   EXPECT_EQ(works->state, 0) << "deleted";
 
   EXPECT_EQ(client.call("procinitapp PUMP Works OPS A"), "ok -4");

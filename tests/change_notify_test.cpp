@@ -62,7 +62,7 @@ TEST_F(ChangeNotifyTest, BroadcastStoresTheWordInEveryApplicationAndCollectsItsW
   for (uint32_t a = 0; a < 3; ++a) {
     SCOPED_TRACE(a);
     EXPECT_EQ(change(a, tag).change_word, 0x7FFFFFFEu) << "replaced, bit 31 too";
-    EXPECT_EQ(app(a)->pending_wake, pending[a]);
+    EXPECT_EQ(val(app(a)->pending_wake), pending[a]);
     EXPECT_EQ(change(a, {kShared, 2}).change_word | change(a, {kShared, 4}).change_word, 0u);
   }
   EXPECT_EQ(change(2, tag).wait_word, 1u << 4 | 1u << 7) << "wait words stay";
@@ -72,7 +72,7 @@ TEST_F(ChangeNotifyTest, BroadcastStoresTheWordInEveryApplicationAndCollectsItsW
     EXPECT_EQ(change_broadcast(kgd_, bad, 1), 0u);
     EXPECT_EQ(notify_attr_change(kgd_, app(0), bad, ~0u), 0u);
   }
-  for (uint32_t a = 0; a < 3; ++a) EXPECT_EQ(app(a)->pending_wake, pending[a]);
+  for (uint32_t a = 0; a < 3; ++a) EXPECT_EQ(val(app(a)->pending_wake), pending[a]);
 }
 
 TEST_F(ChangeNotifyTest, AttributeChangeCollectsTheWaitersWhoseChangeMaskMeetsIt) {
@@ -94,7 +94,7 @@ TEST_F(ChangeNotifyTest, AttributeChangeCollectsTheWaitersWhoseChangeMaskMeetsIt
     }
     EXPECT_EQ(notify_attr_change(kgd_, app(1), tag, 0x30), c.collected);
     for (uint32_t a = 0; a < 3; ++a) {
-      EXPECT_EQ(app(a)->pending_wake, c.in_app[a] ? (1u << 1 | 1u << 2) : 0u) << a;
+      EXPECT_EQ(val(app(a)->pending_wake), c.in_app[a] ? (1u << 1 | 1u << 2) : 0u) << a;
       EXPECT_EQ(change(a, tag).change_word, 0x1234u) << "no change bits for an attribute";
     }
     EXPECT_EQ(notify_attr_change(kgd_, app(1), tag, 0x80), 0u);
@@ -119,7 +119,7 @@ TEST_F(ChangeNotifyTest, ASharedTagChangeReleasesTheTagWaitersOfEveryApplication
   ASSERT_EQ(rk_lock(0x0000), 0);
   EXPECT_EQ(change_broadcast(kgd_, tag, kChangeBits), 3u);
   EXPECT_EQ(wake_all_apps(kgd_, 0x0000, kWakeTag), 2u);
-  for (uint32_t a = 0; a < 3; ++a) EXPECT_EQ(app(a)->pending_wake, 0u) << a;
+  for (uint32_t a = 0; a < 3; ++a) EXPECT_EQ(val(app(a)->pending_wake), 0u) << a;
   EXPECT_EQ(app(2)->cpt[4].wait_state, kWaitLock);
   EXPECT_EQ(app(0)->cpt[5].wait_state, kWaitLock);
   EXPECT_EQ(app(1)->cpt[2].wait_state, kWaitMailbox) << "a tag change is no message";
@@ -137,7 +137,7 @@ TEST_F(ChangeNotifyTest, ASharedTagChangeReleasesTheTagWaitersOfEveryApplication
   EXPECT_EQ(wake_clients(kgd_, 0x0000, app(1), 1u << 2, kWakeMailbox), 1u);
   EXPECT_EQ(mailbox_waiter.reply(), "ok");
   EXPECT_EQ(mailbox_waiter.call("dbunlock 258"), "ok");
-  EXPECT_EQ(kgd_->lock_holder, 0u);
+  EXPECT_EQ(val(kgd_->lock_holder), 0u);
 }
 
 }  // namespace

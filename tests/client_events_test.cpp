@@ -33,18 +33,18 @@ TEST_F(ClientEventsTest, OpenFillsTheRowWhereEventsExistAndCloseClearsIt) {
   const Unaligned<uint32_t>* row = event_row(db.kgd, 0x0101);
   for (uint32_t c = 0; c < 2 * kSlots; ++c) {
     SCOPED_TRACE(c);
-    EXPECT_EQ(row[c] != 0, c != 5);
+    EXPECT_EQ(load_u32(row + c) != 0, c != 5);
     if (c != 5) {
-      EXPECT_NE(row[c], creator[c]) << "not a handle of its own";
+      EXPECT_NE(load_u32(row + c), load_u32(creator + c)) << "not a handle of its own";
     }
   }
-  EXPECT_EQ(event_row(db.kgd, 0x0100)[0], 0u) << "a neighbouring row was written";
+  EXPECT_EQ(load_u32(event_row(db.kgd, 0x0100)), 0u) << "a neighbouring row was written";
   // The opened handle and the creator's lead to the same event.
-  ASSERT_EQ(os::event_set(row[kSlots + 7]), 0);
-  EXPECT_EQ(os::event_wait(creator[kSlots + 7]), 0);
+  ASSERT_EQ(os::event_set(load_u32(row + kSlots + 7)), 0);
+  EXPECT_EQ(os::event_wait(load_u32(creator + kSlots + 7)), 0);
 
   EXPECT_EQ(close_events(&entry), 0);
-  for (uint32_t c = 0; c < 2 * kSlots; ++c) EXPECT_EQ(row[c], 0u) << c;
+  for (uint32_t c = 0; c < 2 * kSlots; ++c) EXPECT_EQ(load_u32(row + c), 0u) << c;
   EXPECT_EQ(close_events(nullptr), -1);
 }
 

@@ -73,7 +73,7 @@ TEST_F(DbLockClientsTest, WaitersGetTheLockByPriorityThenByArrival) {
   }
   EXPECT_EQ(p5b.call("dbunlock 3"), "ok");
   EXPECT_EQ(holder(), 0u);
-  EXPECT_EQ(kgd()->queue_head, 0u);
+  EXPECT_EQ(val(kgd()->queue_head), 0u);
 }
 
 TEST_F(DbLockClientsTest, NestedLocksNeedAsManyUnlocksAndTheLastHandsOn) {
@@ -114,7 +114,7 @@ TEST_F(DbLockClientsTest, AQueuedClientThatIsEndedIsWokenAndItsCallFails) {
   EXPECT_EQ(rk_proc_exit(2), 0);
   EXPECT_EQ(p5a.reply(), "err -1");
   EXPECT_EQ(entry(2).stat, 1);
-  EXPECT_EQ(kgd()->queue_head, 0u);
+  EXPECT_EQ(val(kgd()->queue_head), 0u);
   EXPECT_EQ(hold.call("dbunlock 1"), "ok");
   EXPECT_EQ(holder(), 0u) << "nobody was left to hand it to";
 }
@@ -146,7 +146,7 @@ TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
     kmutex_give(kSelf);
     EXPECT_EQ(late.reply(), "err -1");
     EXPECT_EQ(holder(), 0u);
-    EXPECT_EQ(kgd()->queue_head, 0u);
+    EXPECT_EQ(val(kgd()->queue_head), 0u);
     // The instance again, for the next call.
     ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
     EXPECT_EQ(late.call("procinit LATE"), "ok 256");

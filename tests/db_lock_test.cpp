@@ -33,15 +33,15 @@ TEST_F(DbLockTest, NestsAndTheLastUnlockReleases) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(rk_lock(0x0003), 0);
   EXPECT_EQ(rk_lock_nowait(0x0003), 0);
   EXPECT_EQ(me.lock, 4);
-  EXPECT_EQ(rtdb_.kgd->lock_holder, addr_of(&me));
-  EXPECT_EQ(me.stats[kStatLockGrants], 1u);
+  EXPECT_EQ(val(rtdb_.kgd->lock_holder), addr_of(&me));
+  EXPECT_EQ(val(me.stats[kStatLockGrants]), 1u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(rk_unlock(0x0003), 0);
-  EXPECT_EQ(rtdb_.kgd->lock_holder, addr_of(&me));
+  EXPECT_EQ(val(rtdb_.kgd->lock_holder), addr_of(&me));
   EXPECT_EQ(rk_unlock(0x0003), 0);
-  EXPECT_EQ(rtdb_.kgd->lock_holder, 0u);
+  EXPECT_EQ(val(rtdb_.kgd->lock_holder), 0u);
   EXPECT_EQ(rk_unlock(0x0003), -1);
   EXPECT_EQ(me.errnum, kErrNotLocked);
-  EXPECT_EQ(rtdb_.kgd->mtx_depth, 0u) << "the kernel mutex is free";
+  EXPECT_EQ(val(rtdb_.kgd->mtx_depth), 0u) << "the kernel mutex is free";
 }
 
 TEST_F(DbLockTest, RefusalsLeaveTheQueueAlone) {
@@ -68,12 +68,12 @@ TEST_F(DbLockTest, RefusalsLeaveTheQueueAlone) {
     EXPECT_EQ(r.call(0x0102), -1);
     EXPECT_EQ(queued.errnum, r.error);
   }
-  EXPECT_EQ(rtdb_.kgd->queue_head, addr_of(&queued));
+  EXPECT_EQ(val(rtdb_.kgd->queue_head), addr_of(&queued));
   EXPECT_EQ(rk_lock(0x0105), -1) << "slot 5 has no client";
 
   // The last unlock hands the lock straight to the queued client.
   EXPECT_EQ(rk_unlock(0x0001), 0);
-  EXPECT_EQ(rtdb_.kgd->lock_holder, addr_of(&queued));
+  EXPECT_EQ(val(rtdb_.kgd->lock_holder), addr_of(&queued));
   EXPECT_EQ(queued.wait_state, kNotWaiting);
   EXPECT_EQ(rtdb_.apps[1].queued, 0u);
   EXPECT_EQ(holder.lock, 0);
@@ -105,14 +105,14 @@ TEST_F(DbLockTest, PendingSignalEndsAWaitAtOnceWithTheLockKept) {
     me.sig_accepted = c.accepted;
     EXPECT_EQ(rk_wait(0x0006, 3), -1);
     EXPECT_EQ(me.errnum, c.error);
-    EXPECT_EQ(rtdb_.kgd->lock_holder, addr_of(&me));
+    EXPECT_EQ(val(rtdb_.kgd->lock_holder), addr_of(&me));
     EXPECT_EQ(me.wait_state, kNotWaiting);
   }
   me.stat |= kStatRevoked;
   EXPECT_EQ(rk_unlock(0x0006), -1) << "the revoked mark is reported";
   EXPECT_EQ(me.errnum, kErrLockRevoked);
   EXPECT_EQ(me.stat & kStatRevoked, 0);
-  EXPECT_EQ(rtdb_.kgd->lock_holder, 0u) << "and the lock is released anyway";
+  EXPECT_EQ(val(rtdb_.kgd->lock_holder), 0u) << "and the lock is released anyway";
 }
 
 }  // namespace

@@ -44,18 +44,18 @@ TEST_F(DbrtAllocatorTest, NewSegmentIsSizedAndHoldsOneFreeBlock) {
 
     SegEntry* seg = add_segment(c.bytes);
 
-    ASSERT_EQ(kgd_->nsegs, n + 1);
+    ASSERT_EQ(val(kgd_->nsegs), n + 1);
     ASSERT_EQ(seg, seg_entry(kgd_, n));
-    EXPECT_EQ(kgd_->ndbrt, 1u);
-    EXPECT_EQ(seg->size, c.size);
+    EXPECT_EQ(val(kgd_->ndbrt), 1u);
+    EXPECT_EQ(val(seg->size), c.size);
     EXPECT_EQ(seg->flags, kSegDbrt);
-    EXPECT_EQ(seg->used, c.size);
-    EXPECT_EQ(seg->free, 0u);
+    EXPECT_EQ(val(seg->used), c.size);
+    EXPECT_EQ(val(seg->free), 0u);
     const DbrtSegHeader* head = at<DbrtSegHeader>(seg->base);
     EXPECT_EQ(head->seg_entry, addr_of(seg));
     EXPECT_EQ(head->free_head, seg->base + 8);
     const DbrtBlockHeader* block = at<DbrtBlockHeader>(seg->base + 8);
-    EXPECT_EQ(block->owner, seg->base);
+    EXPECT_EQ(val(block->owner), val(seg->base));
     EXPECT_EQ(block->prev_block, 0u);
     EXPECT_EQ(block->prev_free, 0u);
     EXPECT_EQ(block->next_free, 0u);
@@ -99,9 +99,9 @@ TEST_F(DbrtAllocatorTest, FourHundredthSegmentIsTheLast) {
   kgd_->ndbrt = kMaxDbrtSegs - 2;
   EXPECT_NE(add_segment(100), nullptr);
   EXPECT_NE(add_segment(100), nullptr);
-  EXPECT_EQ(kgd_->ndbrt, kMaxDbrtSegs);
+  EXPECT_EQ(val(kgd_->ndbrt), kMaxDbrtSegs);
   EXPECT_EQ(add_segment(100), nullptr);
-  EXPECT_EQ(kgd_->nsegs, 3u);
+  EXPECT_EQ(val(kgd_->nsegs), 3u);
 }
 
 // One free block of 100 bytes between allocated ones, and one request.

@@ -55,12 +55,12 @@ TEST_F(DbrtBuildTest, FirstLayoutFillsOneExactlySizedSegment) {
   // array has a 20-byte block header.
   const uint32_t per_app = (80 + 20) + (120 + 20) + (264 + 20) + (132 + 20) + (24 + 20) + (16 + 20) + (48 + 20);
   const uint32_t shared = 36 + 20;
-  ASSERT_EQ(kgd_->nsegs, 2u);
-  EXPECT_EQ(kgd_->ndbrt, 1u);
+  ASSERT_EQ(val(kgd_->nsegs), 2u);
+  EXPECT_EQ(val(kgd_->ndbrt), 1u);
   EXPECT_EQ(seg(1).flags & kSegDbrt, kSegDbrt);
-  EXPECT_EQ(seg(1).size, 3 * per_app + shared + 28);
-  EXPECT_EQ(seg(1).used, seg(1).size);
-  EXPECT_EQ(seg(1).free, 0u);
+  EXPECT_EQ(val(seg(1).size), 3 * per_app + shared + 28);
+  EXPECT_EQ(val(seg(1).used), val(seg(1).size));
+  EXPECT_EQ(val(seg(1).free), 0u);
 
   for (uint32_t a = 0; a < 3; ++a) {
     EXPECT_EQ(pair(a, 2).value_array, type(2).shared_values) << "one shared array";
@@ -107,12 +107,12 @@ TEST_F(DbrtBuildTest, TableChecks) {
     std::vector<rk_type_entry> t = types_;
     c.change(t);
     EXPECT_EQ(adjust(t), c.result) << c.what;
-    EXPECT_EQ(kgd_->ntypes, 2u) << c.what;
+    EXPECT_EQ(val(kgd_->ntypes), 2u) << c.what;
   }
   std::vector<rk_type_entry> most = types_;
   most.resize(199, type_entry("EMPTY", 0, 0, 2));
   EXPECT_EQ(adjust(most), 0) << "199 types fit";
-  EXPECT_EQ(kgd_->ntypes, 199u);
+  EXPECT_EQ(val(kgd_->ntypes), 199u);
   EXPECT_EQ(pair(0, 198).change_array, 0u) << "a type without tags has no arrays";
 }
 
@@ -140,7 +140,7 @@ TEST_F(DbrtBuildTest, GrowingATypeKeepsEveryValueAndChangeBit) {
   EXPECT_NE(pair(1, 0).change_array, old_changes) << "the array did move";
   EXPECT_EQ(type(0).max, 11);
   EXPECT_EQ(type(0).value_bytes, 88u);
-  EXPECT_EQ(kgd_->ntypes, 3u);
+  EXPECT_EQ(val(kgd_->ntypes), 3u);
   for (uint32_t a = 0; a < 3; ++a) {
     auto* changes = at<ChangeEntry>(pair(a, 0).change_array);
     auto* values = at<uint8_t>(pair(a, 0).value_array);
@@ -175,7 +175,7 @@ TEST_F(DbrtBuildTest, AdjustRunsUnderTheCallersLock) {
   t[0].max = 12;
   EXPECT_EQ(rk_dbrt_adjust(0, t.data(), 1), 0);
   EXPECT_EQ(type(0).max, 12);
-  EXPECT_EQ(kgd_->lock_holder, 0u) << "the lock is given back";
+  EXPECT_EQ(val(kgd_->lock_holder), 0u) << "the lock is given back";
   EXPECT_EQ(me.lock, 0);
 }
 

@@ -36,7 +36,7 @@ class KernelMemoryTest : public RtdbTest {
   void TearDown() override {
     if (rtdb_.kgd != nullptr) {
       EXPECT_EQ(pool_check(rtdb_.kgd), "");
-      EXPECT_EQ(rtdb_.kgd->lock_holder, 0u) << "every call gives the database lock back";
+      EXPECT_EQ(val(rtdb_.kgd->lock_holder), 0u) << "every call gives the database lock back";
     }
     RtdbTest::TearDown();
   }
@@ -94,7 +94,7 @@ TEST_F(KernelMemoryTest, LargestRequestTakesAWholeEmptyPool) {
   EXPECT_EQ(handle_pool(whole), 1);
   EXPECT_EQ(header(whole).size_units, kPoolUnits);
   EXPECT_EQ(pool(1).free_units, 0);
-  EXPECT_EQ(pool(1).first_free, 0u);
+  EXPECT_EQ(val(pool(1).first_free), 0u);
   uint32_t capacity = 0;
   EXPECT_NE(payload(whole, &capacity), nullptr);
   EXPECT_EQ(capacity, kMaxMemBytes);
@@ -106,7 +106,7 @@ TEST_F(KernelMemoryTest, LargestRequestTakesAWholeEmptyPool) {
   EXPECT_EQ(fails_with(rk_alloc_mem(kMe, 0xFFFFFFFF, nullptr)), kErrRange);
   EXPECT_EQ(fails_with(rk_alloc_mem(kMe, 8, nullptr)), kErrNullArg);
   EXPECT_EQ(h, 77u);
-  EXPECT_EQ(rtdb_.kgd->nmems, 2u);
+  EXPECT_EQ(val(rtdb_.kgd->nmems), 2u);
 }
 
 TEST_F(KernelMemoryTest, HandlesCarryPoolSlotAndGeneration) {
@@ -168,14 +168,14 @@ TEST_F(KernelMemoryTest, CallersAreResolvedAndServedUnderTheirLock) {
   EXPECT_EQ(rk_free_mem(0x001F, 0), -1);
   EXPECT_EQ(me_->errnum, 0);
   EXPECT_EQ(h, 5u);
-  EXPECT_EQ(rtdb_.kgd->nmems, 0u);
+  EXPECT_EQ(val(rtdb_.kgd->nmems), 0u);
 
   // A caller that holds the lock keeps it; the calls only nest in it.
   ASSERT_EQ(rk_lock(kMe), 0);
   h = alloc(10);
   EXPECT_NE(payload(h), nullptr);
   EXPECT_EQ(me_->lock, 1);
-  EXPECT_EQ(rtdb_.kgd->lock_holder, addr_of(me_));
+  EXPECT_EQ(val(rtdb_.kgd->lock_holder), addr_of(me_));
   EXPECT_EQ(rk_free_mem(kMe, h), 0);
   ASSERT_EQ(rk_unlock(kMe), 0);
 
@@ -223,14 +223,14 @@ TEST_F(KernelMemoryTest, PoolsEndWithTheTableOrTheSegmentTable) {
     rk_mem_handle h = 3;
     EXPECT_EQ(fails_with(rk_alloc_mem(kMe, 0, &h)), kErrNoMemory);
     EXPECT_EQ(h, 3u);
-    EXPECT_EQ(rtdb_.kgd->nmems, 1u);
-    EXPECT_EQ(rtdb_.kgd->nsegs, 2u);
+    EXPECT_EQ(val(rtdb_.kgd->nmems), 1u);
+    EXPECT_EQ(val(rtdb_.kgd->nsegs), 2u);
     rtdb_.kgd->maxmems = saved.maxmems;
     rtdb_.kgd->maxsegs = saved.maxsegs;
   }
   EXPECT_EQ(handle_pool(alloc(0)), 1);
   const SegEntry& seg = *seg_entry(rtdb_.kgd, 2);
-  EXPECT_EQ(seg.base, pool(1).base);
+  EXPECT_EQ(val(seg.base), val(pool(1).base));
   EXPECT_EQ(seg.used, kPoolBytes) << "nothing of a pool is left for seg_reserve";
   EXPECT_EQ(seg.free, 0u);
 }
@@ -251,7 +251,7 @@ TEST_F(KernelMemoryTest, FreeingMergesForwardOnly) {
     }
     for (const char* b = c.order; *b != '\0'; ++b) ASSERT_EQ(rk_free_mem(kMe, block[*b - 'A']), 0);
     EXPECT_EQ(pool(0).nfree, c.free_blocks);
-    EXPECT_EQ(pool(0).first_free, pool(0).first_block);
+    EXPECT_EQ(val(pool(0).first_free), val(pool(0).first_block));
     EXPECT_EQ(pool_check(rtdb_.kgd), "");
 
     // The whole pool is one block again, compacted if need be, and zero.
@@ -308,7 +308,7 @@ TEST_F(KernelMemoryTest, CompactionMakesRoomAndEveryHandleKeepsItsContents) {
     before.push_back(payload(handles.back()));
     fill_pattern(before.back(), bytes[i], 7919 * i);
   }
-  ASSERT_EQ(rtdb_.kgd->nmems, 1u);
+  ASSERT_EQ(val(rtdb_.kgd->nmems), 1u);
   ASSERT_EQ(pool(0).free_units, 0);
   const std::vector<uint32_t> freed = {1, 2, 5, 9, 10, 11, 20, 37, 38};
   for (uint32_t i : freed) ASSERT_EQ(rk_free_mem(kMe, handles[i]), 0);

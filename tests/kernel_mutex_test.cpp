@@ -45,19 +45,19 @@ TEST_F(KernelMutexTest, NestsPerOwnerExceptForTheStrictId) {
     ASSERT_EQ(kmutex_take(c.id), 0);
     EXPECT_EQ(kgd->mtx_count - count, c.acquisitions);
     EXPECT_EQ(kgd->hist_count - recorded, c.acquisitions);
-    EXPECT_EQ(kgd->mtx_depth, 2u);
-    EXPECT_EQ(kgd->mtx_owner, c.key);
-    EXPECT_EQ(kgd->mtx_pid, me);
+    EXPECT_EQ(val(kgd->mtx_depth), 2u);
+    EXPECT_EQ(val(kgd->mtx_owner), c.key);
+    EXPECT_EQ(val(kgd->mtx_pid), me);
     EXPECT_EQ(kmutex_give(c.id), 0);
-    EXPECT_EQ(kgd->mtx_depth, 1u);
-    EXPECT_EQ(kgd->mtx_pid, me) << "released at the inner give";
+    EXPECT_EQ(val(kgd->mtx_depth), 1u);
+    EXPECT_EQ(val(kgd->mtx_pid), me) << "released at the inner give";
     EXPECT_EQ(kmutex_give(c.id), 0);
-    EXPECT_EQ(kgd->mtx_depth, 0u);
-    EXPECT_EQ(kgd->mtx_owner, -1);
-    EXPECT_EQ(kgd->mtx_pid, 0u);
+    EXPECT_EQ(val(kgd->mtx_depth), 0u);
+    EXPECT_EQ(val(kgd->mtx_owner), -1);
+    EXPECT_EQ(val(kgd->mtx_pid), 0u);
     // Really released: another process gets it (a mutex left held hangs here).
     ASSERT_EQ(other.call("take -1"), "ok 0");
-    EXPECT_EQ(kgd->mtx_pid, static_cast<uint32_t>(other.pid()));
+    EXPECT_EQ(val(kgd->mtx_pid), static_cast<uint32_t>(other.pid()));
     EXPECT_EQ(other.call("give -1"), "ok 0");
   }
   other.send("exit 0");
@@ -73,12 +73,12 @@ TEST_F(KernelMutexTest, HistoryRingWrapsAfterItsCapacity) {
     ASSERT_EQ(kmutex_take(kSelf), 0);
     kmutex_give(kSelf);
   }
-  EXPECT_EQ(kgd->hist_next, 0u);
+  EXPECT_EQ(val(kgd->hist_next), 0u);
   ASSERT_EQ(kmutex_take(0x0002), 0);
   kmutex_give(0x0002);
-  EXPECT_EQ(kgd->mtx_count, 501u);
-  EXPECT_EQ(kgd->hist_count, 501u);
-  EXPECT_EQ(kgd->hist_next, 1u);
+  EXPECT_EQ(val(kgd->mtx_count), 501u);
+  EXPECT_EQ(val(kgd->hist_count), 501u);
+  EXPECT_EQ(val(kgd->hist_next), 1u);
   EXPECT_EQ(at<uint16_t>(kgd->hist_ids)[0], 0x0002);
   EXPECT_EQ(at<uint32_t>(kgd->hist_pids)[0], 4242u);
   EXPECT_EQ(at<uint16_t>(kgd->hist_ids)[1], 0xFFFF);
@@ -95,14 +95,14 @@ TEST_F(KernelMutexTest, AbandonedMutexGoesToTheNextTake) {
   EXPECT_EQ(dying.call("take -1"), "ok 0");
   EXPECT_EQ(dying.call("take -1"), "ok 0");
   dying.kill_hard();
-  EXPECT_EQ(kgd->mtx_depth, 2u);
+  EXPECT_EQ(val(kgd->mtx_depth), 2u);
 
   ASSERT_EQ(kmutex_take(kSelf), 0);
-  EXPECT_EQ(kgd->mtx_pid, static_cast<uint32_t>(getpid()));
-  EXPECT_EQ(kgd->mtx_count, 2u);
-  EXPECT_EQ(kgd->mtx_depth, 1u) << "the dead owner's levels were counted as ours";
+  EXPECT_EQ(val(kgd->mtx_pid), static_cast<uint32_t>(getpid()));
+  EXPECT_EQ(val(kgd->mtx_count), 2u);
+  EXPECT_EQ(val(kgd->mtx_depth), 1u) << "the dead owner's levels were counted as ours";
   kmutex_give(kSelf);
-  EXPECT_EQ(kgd->mtx_pid, 0u);
+  EXPECT_EQ(val(kgd->mtx_pid), 0u);
   EXPECT_EQ(later.call("take -1"), "ok 0");
   EXPECT_EQ(later.call("give -1"), "ok 0");
   later.send("exit 0");
@@ -125,14 +125,14 @@ TEST_F(KernelMutexTest, OnlyTheHoldingThreadNestsOrGives) {
 
   // A give by a thread that holds nothing changes nothing.
   EXPECT_EQ(kmutex_give(kSelf), 0);
-  EXPECT_EQ(kgd->mtx_depth, 0u);
+  EXPECT_EQ(val(kgd->mtx_depth), 0u);
 
   Client holder;
   holder.ok(rtdbopen(db));
   EXPECT_EQ(holder.call("take -1"), "ok 0");
   EXPECT_EQ(kmutex_give(kSelf), 0);
-  EXPECT_EQ(kgd->mtx_depth, 1u) << "a give took the holder's level away";
-  EXPECT_EQ(kgd->mtx_pid, static_cast<uint32_t>(holder.pid()));
+  EXPECT_EQ(val(kgd->mtx_depth), 1u) << "a give took the holder's level away";
+  EXPECT_EQ(val(kgd->mtx_pid), static_cast<uint32_t>(holder.pid()));
   EXPECT_EQ(holder.call("give -1"), "ok 0");
 
   // Another thread of the holding process, same owner key and process, waits.
@@ -149,8 +149,8 @@ TEST_F(KernelMutexTest, OnlyTheHoldingThreadNestsOrGives) {
   EXPECT_FALSE(done) << "a second thread nested into the holder's take";
   kmutex_give(kSelf);
   second.join();
-  EXPECT_EQ(kgd->mtx_count, 3u);
-  EXPECT_EQ(kgd->mtx_depth, 0u);
+  EXPECT_EQ(val(kgd->mtx_count), 3u);
+  EXPECT_EQ(val(kgd->mtx_depth), 0u);
 }
 
 TEST_F(KernelMutexTest, RefusalsAndTheFirstFailure) {
@@ -163,8 +163,8 @@ TEST_F(KernelMutexTest, RefusalsAndTheFirstFailure) {
     SCOPED_TRACE(id);
     EXPECT_EQ(kmutex_take(id), -1);
   }
-  EXPECT_EQ(kgd->mtx_count, 0u);
-  EXPECT_EQ(kgd->mtx_fail_code, 0u) << "a bad id is no mutex failure";
+  EXPECT_EQ(val(kgd->mtx_count), 0u);
+  EXPECT_EQ(val(kgd->mtx_fail_code), 0u) << "a bad id is no mutex failure";
 
   // Without a handle of the mutex the wait fails.
   os::Handle& mutex = attachment().mutexes[kKernelMutex];
@@ -173,14 +173,14 @@ TEST_F(KernelMutexTest, RefusalsAndTheFirstFailure) {
   const uint32_t before = os::tick_count();
   EXPECT_EQ(kmutex_take(0x0001), -1);
   EXPECT_EQ(client.errnum, kErrKernelMutex);
-  EXPECT_EQ(kgd->mtx_fail_code, static_cast<uint32_t>(EBADF));
-  EXPECT_EQ(kgd->mtx_fail_id, 0x0001);
-  EXPECT_EQ(kgd->mtx_fail_pid, 4242u);
+  EXPECT_EQ(val(kgd->mtx_fail_code), static_cast<uint32_t>(EBADF));
+  EXPECT_EQ(val(kgd->mtx_fail_id), 0x0001);
+  EXPECT_EQ(val(kgd->mtx_fail_pid), 4242u);
   EXPECT_LE(kgd->mtx_fail_tick - before, os::tick_count() - before);
   // Only the first failure is kept.
   EXPECT_EQ(kmutex_take(kSelf), -1);
-  EXPECT_EQ(kgd->mtx_fail_id, 0x0001);
-  EXPECT_EQ(kgd->mtx_count, 0u);
+  EXPECT_EQ(val(kgd->mtx_fail_id), 0x0001);
+  EXPECT_EQ(val(kgd->mtx_count), 0u);
   mutex = saved;
   EXPECT_EQ(kmutex_take(kSelf), 0);
   kmutex_give(kSelf);

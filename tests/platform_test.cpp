@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -20,6 +21,13 @@ namespace rk::test {
 namespace {
 
 using PlatformTest = KernelTest;
+
+// An address of the test's view range, as the client commands take it.
+std::string view_at(uint32_t offset) {
+  char text[16];
+  snprintf(text, sizeof text, "%x", kTestViewBase + offset);
+  return text;
+}
 
 struct KindCase {
   const char* create;
@@ -136,18 +144,18 @@ TEST_F(PlatformTest, ViewsAtOneFixedAddressShareBytes) {
   Client a, b;
   uint32_t ha = a.ok("mapcreate S 10000");
   uint32_t hb = b.ok("mapopen S");
-  EXPECT_EQ(a.ok("view " + std::to_string(ha) + " 30000000"), 0x30000000u);
-  EXPECT_EQ(b.ok("view " + std::to_string(hb) + " 30000000"), 0x30000000u);
-  a.ok("poke 30000010 1234abcd");
-  EXPECT_EQ(b.ok("peek 30000010"), 0x1234abcdu);
-  b.ok("poke 3000fffc 77");
-  EXPECT_EQ(a.ok("peek 3000fffc"), 0x77u);
+  EXPECT_EQ(a.ok("view " + std::to_string(ha) + " " + view_at(0)), kTestViewBase);
+  EXPECT_EQ(b.ok("view " + std::to_string(hb) + " " + view_at(0)), kTestViewBase);
+  a.ok("poke " + view_at(0x10) + " 1234abcd");
+  EXPECT_EQ(b.ok("peek " + view_at(0x10)), 0x1234abcdu);
+  b.ok("poke " + view_at(0xfffc) + " 77");
+  EXPECT_EQ(a.ok("peek " + view_at(0xfffc)), 0x77u);
 
   // A second view over the taken range fails and leaves the first in place.
   uint32_t other = a.ok("mapcreate T 1000");
-  EXPECT_EQ(a.call("view " + std::to_string(other) + " 30000000"), "err " + std::to_string(EEXIST));
-  EXPECT_EQ(a.call("view " + std::to_string(other) + " 3000f000"), "err " + std::to_string(EEXIST));
-  EXPECT_EQ(a.ok("peek 30000010"), 0x1234abcdu);
+  EXPECT_EQ(a.call("view " + std::to_string(other) + " " + view_at(0)), "err " + std::to_string(EEXIST));
+  EXPECT_EQ(a.call("view " + std::to_string(other) + " " + view_at(0xf000)), "err " + std::to_string(EEXIST));
+  EXPECT_EQ(a.ok("peek " + view_at(0x10)), 0x1234abcdu);
   a.send("exit 0");
   b.send("exit 0");
   a.wait_exit();
@@ -266,8 +274,8 @@ TEST_F(PlatformTest, NamespacesAreSeparateAndNamesAreExclusive) {
 
 TEST_F(PlatformTest, ViewOutlivesItsHandleAndItsName) {
   os::Handle h = os::mapping_create("V", 4096, false);
-  void* view = os::map_view(h, 0x31000000);
-  ASSERT_EQ(view, reinterpret_cast<void*>(0x31000000));
+  void* view = os::map_view(h, kTestViewBase + 0x1000000);
+  ASSERT_EQ(view, reinterpret_cast<void*>(kTestViewBase + 0x1000000));
   EXPECT_TRUE(os::close_handle(h));
   EXPECT_TRUE(os::object_remove("V"));
   // The memory stays with the view until it is unmapped.

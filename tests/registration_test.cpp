@@ -188,11 +188,11 @@ TEST_F(RegistrationTest, ExitTrapEndsEveryClientOfTheProcessAndGivesTheMutexBack
   EXPECT_EQ(c.call("procinitapp #0:0 Plant OPS B"), "ok 256");
   EXPECT_EQ(c.call("take -1"), "ok 0");
   EXPECT_EQ(c.call("take -1"), "ok 0");
-  EXPECT_EQ(kgd()->mtx_pid, static_cast<uint32_t>(c.pid()));
+  EXPECT_EQ(val(kgd()->mtx_pid), static_cast<uint32_t>(c.pid()));
 
   EXPECT_EQ(c.call("exittrap"), "ok");
-  EXPECT_EQ(kgd()->mtx_pid, 0u);
-  EXPECT_EQ(kgd()->mtx_depth, 0u);
+  EXPECT_EQ(val(kgd()->mtx_pid), 0u);
+  EXPECT_EQ(val(kgd()->mtx_depth), 0u);
   for (uint16_t id : {0x0003, 0x0100}) {
     SCOPED_TRACE(id);
     EXPECT_EQ(entry(id).stat, 1) << "configured again";

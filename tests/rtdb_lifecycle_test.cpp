@@ -37,36 +37,36 @@ TEST_F(LifecycleTest, CreationLaysOutSegmentZero) {
   ASSERT_EQ(create("Plant1"), 0);
   const Kgd* k = kgd();
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(addr_of(k), 0x20800000u);
+  EXPECT_EQ(addr_of(k), kTestBase);
   EXPECT_STREQ(k->magic, "RKK");
   EXPECT_EQ(k->layout, 1617u);
   EXPECT_EQ(k->state, 1);
-  EXPECT_EQ(k->version, 0x705u);
+  EXPECT_EQ(val(k->version), 0x705u);
   EXPECT_STREQ(k->title, "Korvamentis 7.5");
   EXPECT_STREQ(k->copyright, rk_get_copyrt());
   EXPECT_STREQ(k->name, "Plant1");
   EXPECT_STREQ(k->app_dir, "/opt/app");
   EXPECT_STREQ(k->prog_dir, "/opt/prog");
-  EXPECT_EQ(k->creator_pid, static_cast<uint32_t>(getpid()));
-  EXPECT_EQ(k->running_apps, 0);
-  EXPECT_EQ(k->napps, 3u);
-  EXPECT_EQ(k->nappdata, 3u);
-  EXPECT_EQ(k->nkusrs, 2u);
-  EXPECT_EQ(k->maxsegs, 405u);
-  EXPECT_EQ(k->maxextra, 5u);
-  EXPECT_EQ(k->maxdbrt, 400u);
-  EXPECT_EQ(k->maxmems, 7u);
-  EXPECT_EQ(k->maxtypes, 200u);
-  EXPECT_EQ(k->ntypes, 1u);
-  EXPECT_EQ(k->hist_cap, 500u);
-  EXPECT_EQ(k->mtx_owner, -1) << "the kernel mutex is free again";
+  EXPECT_EQ(val(k->creator_pid), static_cast<uint32_t>(getpid()));
+  EXPECT_EQ(val(k->running_apps), 0);
+  EXPECT_EQ(val(k->napps), 3u);
+  EXPECT_EQ(val(k->nappdata), 3u);
+  EXPECT_EQ(val(k->nkusrs), 2u);
+  EXPECT_EQ(val(k->maxsegs), 405u);
+  EXPECT_EQ(val(k->maxextra), 5u);
+  EXPECT_EQ(val(k->maxdbrt), 400u);
+  EXPECT_EQ(val(k->maxmems), 7u);
+  EXPECT_EQ(val(k->maxtypes), 200u);
+  EXPECT_EQ(val(k->ntypes), 1u);
+  EXPECT_EQ(val(k->hist_cap), 500u);
+  EXPECT_EQ(val(k->mtx_owner), -1) << "the kernel mutex is free again";
 
   // Segment 0 holds exactly the fixed tables, carved in order.
   const uint32_t apps = 3;
   const uint32_t size = 2060 + apps * 26910 + 2 * 36 + 405 * 22 + 7 * 32 + apps * 128 + 1000 + 2000 + 200 * 40 +
                         apps * 8 * 200 + apps * 3844 * apps;
   const SegEntry& seg0 = at<SegEntry>(k->seg_table)[0];
-  EXPECT_EQ(k->seg_table, addr_of(k) + 2060);
+  EXPECT_EQ(val(k->seg_table), addr_of(k) + 2060);
   EXPECT_EQ(seg0.base, addr_of(k));
   EXPECT_EQ(seg0.size, size);
   EXPECT_EQ(seg0.used, size);
@@ -82,15 +82,15 @@ TEST_F(LifecycleTest, CreationLaysOutSegmentZero) {
     next += o.bytes;
   }
   const AppBlock* blocks = at<AppBlock>(k->app_blocks);
-  for (uint32_t a = 0; a < apps; ++a, next += 1600) EXPECT_EQ(blocks[a].pairs, next);
-  EXPECT_EQ(k->hist_ids, next);
-  EXPECT_EQ(k->hist_pids, next + 1000);
+  for (uint32_t a = 0; a < apps; ++a, next += 1600) EXPECT_EQ(val(blocks[a].pairs), next);
+  EXPECT_EQ(val(k->hist_ids), next);
+  EXPECT_EQ(val(k->hist_pids), next + 1000);
   EXPECT_EQ(k->event_table, next + 3000);
 
   // Applications go to the domains in order of their instance counts.
-  EXPECT_EQ(blocks[0].kusr, 0u);
+  EXPECT_EQ(val(blocks[0].kusr), 0u);
   EXPECT_EQ(blocks[1].kusr, 0u);
-  EXPECT_EQ(blocks[2].kusr, 1u);
+  EXPECT_EQ(val(blocks[2].kusr), 1u);
   EXPECT_STREQ(at<KusrRecord>(k->kusr_table)[1].name, "LAB");
   for (uint32_t c = 0; c < apps * 31; ++c) EXPECT_NE(event_row(k, 0)[c], 0u);
   EXPECT_EQ(types_[0].ksiz, 4) << "sizes are written back to the caller's table";
@@ -133,7 +133,7 @@ TEST_F(LifecycleTest, FailedCreationLeavesNothingAndARetryWorks) {
     EXPECT_EQ(rk_map_firstkgd(&index), -42);
   }
   EXPECT_EQ(create("Plant"), 0);
-  EXPECT_EQ(addr_of(kgd()), 0x20800000u);
+  EXPECT_EQ(addr_of(kgd()), kTestBase);
 }
 
 TEST_F(LifecycleTest, MapFirstAndNext) {
@@ -145,7 +145,7 @@ TEST_F(LifecycleTest, MapFirstAndNext) {
   ASSERT_EQ(create("Alpha"), 0);
   Client other;
   std::string reply = other.call("mapfirst");
-  EXPECT_EQ(reply, "ok 0 " + std::to_string(0x20800000) + " Alpha");
+  EXPECT_EQ(reply, "ok 0 " + std::to_string(kTestBase) + " Alpha");
   EXPECT_EQ(other.call("mapfirst"), "err -22");
   other.ok("unmapkgd");
   EXPECT_EQ(other.call("mapfirst"), reply);
@@ -168,8 +168,8 @@ TEST_F(LifecycleTest, DeleteWaitsForRunningApplications) {
   Client manager;
   EXPECT_EQ(manager.ok("create Plant"), 0u);
   char running[32], state[32];
-  snprintf(running, sizeof running, "poke %x", 0x20800000 + 318);
-  snprintf(state, sizeof state, "peek %x", 0x20800000 + 8);
+  snprintf(running, sizeof running, "poke %x", kTestBase + 318);
+  snprintf(state, sizeof state, "peek %x", kTestBase + 8);
   manager.ok(std::string(running) + " 1");
   EXPECT_EQ(manager.call("delete 0"), "ok 0");
   EXPECT_EQ(manager.ok(state) & 0xFFFF, 1u) << "still valid";
@@ -194,7 +194,7 @@ TEST_F(LifecycleTest, DeleteFromAnotherProcess) {
   EXPECT_EQ(manager.ok("create Plant"), 0u);
   EXPECT_EQ(tool.call("delete 0"), "ok 0");
   char state[32];
-  snprintf(state, sizeof state, "peek %x", 0x20800000 + 8);
+  snprintf(state, sizeof state, "peek %x", kTestBase + 8);
   EXPECT_EQ(manager.ok(state) & 0xFFFF, 0u);
   EXPECT_EQ(manager.call("delete 0"), "ok -1");
   tool.send("exit 0");

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -41,25 +43,31 @@ class SegmentsTest : public KernelTest {
   TestFrame frame_;
 };
 
+// Maps segment 0 with RKDLLBASE set to `value` (null: unset) and checks it
+// lands at `address`.
+void expect_kgd_at(const char* value, uint32_t address) {
+  SCOPED_TRACE(value != nullptr ? value : "unset");
+  value != nullptr ? setenv("RKDLLBASE", value, 1) : unsetenv("RKDLLBASE");
+  os::Handle h = 0;
+  Kgd* kgd = create_kgd(4096, 0, &h);
+  ASSERT_NE(kgd, nullptr);
+  EXPECT_EQ(addr_of(kgd), address);
+  EXPECT_EQ(val(kgd->index), 0u);
+  EXPECT_EQ(val(kgd->creator_pid), static_cast<uint32_t>(getpid()));
+  EXPECT_EQ(kgd->next_free, address + 4096);
+  EXPECT_TRUE(os::unmap_view(kgd));
+  EXPECT_TRUE(os::close_handle(h));
+}
+
 TEST_F(SegmentsTest, KgdMapsAtTheRkdllbaseAddress) {
-  struct {
-    const char* value;
-    uint32_t address;
-  } cases[] = {{nullptr, 0x20800000}, {"0", 0x20800000}, {"2a000000", 0x2a000000}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value != nullptr ? c.value : "unset");
-    if (c.value != nullptr) setenv("RKDLLBASE", c.value, 1);
-    os::Handle h = 0;
-    Kgd* kgd = create_kgd(4096, 0, &h);
-    ASSERT_NE(kgd, nullptr);
-    EXPECT_EQ(addr_of(kgd), c.address);
-    EXPECT_EQ(kgd->index, 0u);
-    EXPECT_EQ(kgd->creator_pid, static_cast<uint32_t>(getpid()));
-    EXPECT_EQ(kgd->next_free, c.address + 4096);
-    EXPECT_TRUE(os::unmap_view(kgd));
-    EXPECT_TRUE(os::close_handle(h));
-    unsetenv("RKDLLBASE");
-  }
+  char hexbase[16];
+  snprintf(hexbase, sizeof hexbase, "%x", kTestBase + 0x9800000);
+  expect_kgd_at(hexbase, kTestBase + 0x9800000);
+}
+
+TEST_F(SegmentsTest, KgdMapsAtTheDefaultAddressWithoutRkdllbase) {
+  if (kTestBase != kDefaultBase) GTEST_SKIP() << "the default address lies in AddressSanitizer's shadow memory";
+  for (const char* value : {static_cast<const char*>(nullptr), "0"}) expect_kgd_at(value, kDefaultBase);
 }
 
 TEST_F(SegmentsTest, ThirtyThirdKgdIsRefused) {
@@ -68,13 +76,15 @@ TEST_F(SegmentsTest, ThirtyThirdKgdIsRefused) {
   for (int i = 0; i < kMaxKgds; ++i) {
     // Each kgd of this process needs an address range of its own.
     char hexbase[16];
-    snprintf(hexbase, sizeof hexbase, "%x", 0x21000000 + i * 0x100000);
+    snprintf(hexbase, sizeof hexbase, "%x", kTestBase + 0x800000 + i * 0x100000);
     setenv("RKDLLBASE", hexbase, 1);
     kgds[i] = create_kgd(4096, 0, &handles[i]);
     ASSERT_NE(kgds[i], nullptr) << i;
-    EXPECT_EQ(kgds[i]->index, static_cast<uint32_t>(i));
+    EXPECT_EQ(val(kgds[i]->index), static_cast<uint32_t>(i));
   }
-  setenv("RKDLLBASE", "24000000", 1);
+  char last[16];
+  snprintf(last, sizeof last, "%x", kTestBase + 0x3800000);
+  setenv("RKDLLBASE", last, 1);
   os::Handle h = 0;
   StdoutCapture out;
   EXPECT_EQ(create_kgd(4096, 0, &h), nullptr);
@@ -94,7 +104,7 @@ TEST_F(SegmentsTest, KgdThatCannotBeMadeIsReportedAndGone) {
   }
 
   os::Handle blocker = os::mapping_create("blocker", 4096, false);
-  void* taken = os::map_view(blocker, kDefaultBase);
+  void* taken = os::map_view(blocker, kTestBase);
   ASSERT_NE(taken, nullptr);
   StdoutCapture out;
   EXPECT_EQ(create_kgd(4096, 0, &h), nullptr);
@@ -109,7 +119,14 @@ TEST_F(SegmentsTest, DeadRtdbIsRemovedByItsExactNamesOnly) {
   Client crashed;
   EXPECT_EQ(crashed.ok("kgdcreate 4096 PLANT"), 0u);
   // One application, segments 1 and 2 made, only segment 1 counted yet.
-  for (const char* poke : {"poke 20800146 2", "poke 2080014a 8", "poke 20800172 1"}) crashed.ok(poke);
+  const struct {
+    uint32_t offset, value;
+  } pokes[] = {{offsetof(Kgd, nsegs), 2}, {offsetof(Kgd, maxsegs), 8}, {offsetof(Kgd, napps), 1}};
+  for (const auto& p : pokes) {
+    char poke[48];
+    snprintf(poke, sizeof poke, "poke %x %x", kTestBase + p.offset, p.value);
+    crashed.ok(poke);
+  }
   const std::vector<std::string> its = {"PLANT_00_SEG01", "PLANT_00_SEG02", "PLANT_CRIT_00", "PLANT_SEM_KEY_00",
                                         "PLANT_00_00_30"};
   const std::vector<std::string> others = {"PLANTX", "PLANTX_00_SEG01", "PLANT_00_SEG03", "PLANT_00_01_00"};
@@ -136,9 +153,9 @@ TEST_F(SegmentsTest, NewSegmentStartsOnTheBoundaryAboveThePrevious) {
     SCOPED_TRACE(size);
     Kgd* kgd = attach_frame(size, 8);
     ASSERT_NE(kgd, nullptr);
-    EXPECT_EQ(new_segment(100), 0x20820000u);
-    EXPECT_EQ(kgd->next_free, 0x20820000u + 100);
-    EXPECT_EQ(new_segment(0x10000), 0x20830000u);
+    EXPECT_EQ(new_segment(100), kTestBase + 0x20000);
+    EXPECT_EQ(kgd->next_free, kTestBase + 0x20000 + 100);
+    EXPECT_EQ(new_segment(0x10000), kTestBase + 0x30000);
     detach_test_frame();
   }
 }
@@ -148,11 +165,11 @@ TEST_F(SegmentsTest, OddSizeIsRoundedUpToEven) {
   ASSERT_NE(kgd, nullptr);
   Addr base = new_segment(4097);
   ASSERT_NE(base, 0u);
-  EXPECT_EQ(kgd->nsegs, 2u);
-  EXPECT_EQ(entry(1).base, base);
-  EXPECT_EQ(entry(1).size, 4098u);
-  EXPECT_EQ(entry(1).used, 0u);
-  EXPECT_EQ(entry(1).free, 4098u);
+  EXPECT_EQ(val(kgd->nsegs), 2u);
+  EXPECT_EQ(val(entry(1).base), base);
+  EXPECT_EQ(val(entry(1).size), 4098u);
+  EXPECT_EQ(val(entry(1).used), 0u);
+  EXPECT_EQ(val(entry(1).free), 4098u);
   EXPECT_EQ(entry(1).flags, 0u);
   struct stat st;
   ASSERT_EQ(stat(shm_file("PLANT_00_SEG01").c_str(), &st), 0);
@@ -168,7 +185,7 @@ TEST_F(SegmentsTest, FullTableIsRefusedWithoutAMessage) {
   StdoutCapture out;
   EXPECT_EQ(new_segment(100), 0u);
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(kgd->nsegs, 3u);
+  EXPECT_EQ(val(kgd->nsegs), 3u);
   EXPECT_EQ(objects_left().size(), 3u);
 }
 

@@ -122,7 +122,7 @@ TEST_F(SignalsTest, PostsReachTheirReceiverByNameByApplicationAndById) {
   EXPECT_EQ(rk_send_app_sig(kBoss, kBoss, 15), 0);
   EXPECT_EQ(peer().sig_pending, 1u << 9 | 1u << 11 | 1u << 12);
   EXPECT_EQ(entry(kRemote).sig_pending, 1u << 10 | 1u << 13);
-  EXPECT_EQ(entry(kBoss).sig_pending, 1u << 14 | 1u << 15);
+  EXPECT_EQ(val(entry(kBoss).sig_pending), 1u << 14 | 1u << 15);
 }
 
 TEST_F(SignalsTest, CallersThatDoNotResolveGetMinusOneAndStoreNothing) {
@@ -148,7 +148,7 @@ TEST_F(SignalsTest, CallersThatDoNotResolveGetMinusOneAndStoreNothing) {
   EXPECT_EQ(rk_send_app_sig(kPeer, kBoss, 6), 0);
   EXPECT_EQ(rk_test_term_flag(kPeer), 0);
   EXPECT_EQ(peer().errnum, 0);
-  EXPECT_EQ(entry(kBoss).sig_pending, 1u << 6);
+  EXPECT_EQ(val(entry(kBoss).sig_pending), 1u << 6);
   peer().pid -= 1;   // its own again, so that it is cleaned up
 }
 

@@ -80,17 +80,17 @@ TEST_F(WakeTest, EachReasonReleasesItsStatesWhereTheyStandInTheQueue) {
     for (uint16_t s = 1; s <= 6; ++s) {
       EXPECT_EQ(app.cpt[s].wait_state, (c.released & bits({s})) ? uint16_t{kWaitLock} : states[s]) << "slot " << s;
     }
-    EXPECT_EQ(app.waiting[0], bits({4}) | c.released);
-    EXPECT_EQ(app.waiting[1], bits({1, 6}) & ~c.released);
-    EXPECT_EQ(app.waiting[2], bits({2}) & ~c.released);
-    EXPECT_EQ(app.waiting[3], bits({3}) & ~c.released);
+    EXPECT_EQ(val(app.waiting[0]), bits({4}) | c.released);
+    EXPECT_EQ(val(app.waiting[1]), bits({1, 6}) & ~c.released);
+    EXPECT_EQ(val(app.waiting[2]), bits({2}) & ~c.released);
+    EXPECT_EQ(val(app.waiting[3]), bits({3}) & ~c.released);
     EXPECT_EQ(queue(), before) << "released clients keep their places";
-    EXPECT_EQ(rtdb_.kgd->lock_holder, addr_of(&app.cpt[0])) << "the lock stays with its holder";
+    EXPECT_EQ(val(rtdb_.kgd->lock_holder), addr_of(&app.cpt[0])) << "the lock stays with its holder";
 
     empty_queue();
     ASSERT_EQ(rk_unlock(0x0000), 0);
   }
-  EXPECT_EQ(rtdb_.kgd->mtx_depth, 0u);
+  EXPECT_EQ(val(rtdb_.kgd->mtx_depth), 0u);
 }
 
 TEST_F(WakeTest, PendingWakeMasksAreEmptiedByTheWakesThatUseThem) {
@@ -106,19 +106,19 @@ TEST_F(WakeTest, PendingWakeMasksAreEmptiedByTheWakesThatUseThem) {
   // A caller that cannot take the kernel mutex changes nothing.
   EXPECT_EQ(wake_all_apps(rtdb_.kgd, 0x1F00, kWakeTag), 0u);
   EXPECT_EQ(wake_app(rtdb_.kgd, 0x001F, &apps[0], kWakeTag), 0u);
-  EXPECT_EQ(apps[0].pending_wake, bits({1, 2, 5}));
+  EXPECT_EQ(val(apps[0].pending_wake), bits({1, 2, 5}));
   EXPECT_EQ(apps[1].pending_wake, bits({1}));
   EXPECT_EQ(tag.wait_state, kWaitTag);
 
   // Waking by mask leaves the pending-wake mask alone.
   EXPECT_EQ(wake_clients(rtdb_.kgd, 0x0000, &apps[0], bits({2}), kWakeTag), 0u);
-  EXPECT_EQ(apps[0].pending_wake, bits({1, 2, 5}));
+  EXPECT_EQ(val(apps[0].pending_wake), bits({1, 2, 5}));
 
   // The bits of clients not released go too.
   EXPECT_EQ(wake_app(rtdb_.kgd, 0x0000, &apps[0], kWakeTag), 1u);
   EXPECT_EQ(tag.wait_state, kWaitLock);
   EXPECT_EQ(mailbox.wait_state, kWaitMailbox);
-  EXPECT_EQ(apps[0].pending_wake, 0u);
+  EXPECT_EQ(val(apps[0].pending_wake), 0u);
   EXPECT_EQ(apps[1].pending_wake, bits({1})) << "another application's mask";
 
   EXPECT_EQ(wake_all_apps(rtdb_.kgd, 0x0000, kWakeTag), 1u);
@@ -133,15 +133,15 @@ TEST_F(WakeTest, AFreeLockGoesToTheFirstReleasedClientAtOnce) {
   CptEntry& high = queued(0x0102, kWaitEither, 5);
   rtdb_.apps[0].pending_wake = low.own_bit;
   rtdb_.apps[1].pending_wake = high.own_bit;
-  ASSERT_EQ(rtdb_.kgd->lock_holder, 0u);
+  ASSERT_EQ(val(rtdb_.kgd->lock_holder), 0u);
 
   EXPECT_EQ(wake_all_apps(rtdb_.kgd, 0x0000, kWakeTag), 2u);
-  EXPECT_EQ(rtdb_.kgd->lock_holder, addr_of(&high));
+  EXPECT_EQ(val(rtdb_.kgd->lock_holder), addr_of(&high));
   EXPECT_EQ(high.wait_state, kNotWaiting);
   EXPECT_EQ(rtdb_.apps[1].queued | rtdb_.apps[1].waiting[0], 0u);
   EXPECT_EQ(low.wait_state, kWaitLock) << "the next one waits for the holder's unlock";
   EXPECT_EQ(queue(), std::vector<const CptEntry*>{&low});
-  EXPECT_EQ(rtdb_.kgd->mtx_depth, 0u);
+  EXPECT_EQ(val(rtdb_.kgd->mtx_depth), 0u);
   empty_queue();
 }
 

@@ -58,7 +58,7 @@ TEST_F(WakeupTest, AWaitGivesTheLockAwayAndReturnsHoldingItAgain) {
   EXPECT_EQ(sleeper.reply(), "ok");
   EXPECT_EQ(holder(), addr_of(&entry(1)));
   EXPECT_EQ(entry(1).lock, 2) << "the nesting depth survives the wait";
-  EXPECT_EQ(entry(1).stats[kStatWaits], 1u);
+  EXPECT_EQ(val(entry(1).stats[kStatWaits]), 1u);
 
   EXPECT_EQ(sleeper.call("dbunlock 1"), "ok");
   EXPECT_EQ(holder(), addr_of(&entry(1)));

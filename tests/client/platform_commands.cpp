@@ -37,10 +37,17 @@ const RegisterCommand commands[] = {
     {"close", [](const Args& a) { reply_bool(os::close_handle(a.dec(0))); }},
     {"poke",
      [](const Args& a) {
-       *reinterpret_cast<volatile uint32_t*>(a.hex(0)) = a.hex(1);
+       // Any address, aligned or not: copied, never through a typed pointer.
+       const uint32_t value = a.hex(1);
+       memcpy(reinterpret_cast<void*>(a.hex(0)), &value, sizeof value);
        reply_ok();
      }},
-    {"peek", [](const Args& a) { reply_value(*reinterpret_cast<volatile uint32_t*>(a.hex(0))); }},
+    {"peek",
+     [](const Args& a) {
+       uint32_t value;
+       memcpy(&value, reinterpret_cast<const void*>(a.hex(0)), sizeof value);
+       reply_value(value);
+     }},
     {"mtxcreate", [](const Args& a) { reply_handle(os::mutex_create(a.str(0).c_str(), a.str(1) == "everyone")); }},
     {"mtxopen", [](const Args& a) { reply_handle(os::mutex_open(a.str(0).c_str())); }},
     {"lock", [](const Args& a) { reply_rc(os::mutex_wait(a.dec(0))); }},

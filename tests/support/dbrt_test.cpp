@@ -78,7 +78,7 @@ std::vector<std::pair<Addr, uint32_t>> DbrtTest::free_list(uint32_t n) const {
   std::vector<std::pair<Addr, uint32_t>> list;
   for (Addr b = at<DbrtSegHeader>(seg_entry(kgd_, n)->base)->free_head; b != 0 && list.size() < 1000;
        b = at<DbrtBlockHeader>(b)->next_free) {
-    list.emplace_back(b + sizeof(DbrtBlockHeader), at<DbrtBlockHeader>(b)->payload_bytes);
+    list.emplace_back(b + sizeof(DbrtBlockHeader), val(at<DbrtBlockHeader>(b)->payload_bytes));
   }
   return list;
 }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -141,7 +142,13 @@ void KernelTest::SetUp() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   ns_ = std::string("rkt") + std::to_string(getpid()) + "_" + info->name() + "_";
   setenv("RKNAMESPACE", ns_.c_str(), 1);
+#ifdef RK_TEST_DLLBASE
+  char base[16];
+  snprintf(base, sizeof base, "%x", kTestBase);
+  setenv("RKDLLBASE", base, 1);   // clients started by the test inherit it
+#else
   unsetenv("RKDLLBASE");
+#endif
   signal(SIGPIPE, SIG_IGN);   // a client that died shows as a failed call, not a dead test
 }
 

@@ -5,12 +5,26 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/unaligned.h"
+
 namespace rk::test {
+
+// Where the tests map segment 0: the kernel's default, except under
+// AddressSanitizer, whose shadow memory takes 0x20000000-0x3fffffff on i386;
+// the sanitizer build moves it (RKDLLBASE) and every test address with it.
+#ifdef RK_TEST_DLLBASE
+inline constexpr uint32_t kTestBase = RK_TEST_DLLBASE;
+#else
+inline constexpr uint32_t kTestBase = 0x20800000;
+#endif
+// A range of its own, well above the RTDB's, for views that belong to no RTDB.
+inline constexpr uint32_t kTestViewBase = kTestBase + 0x0F800000;
 
 // A client process (tests/client) driven by one command line per step.
 class Client {

@@ -53,7 +53,7 @@ void detach_test_rtdb() {
   if (Kgd* kgd = attachment().kgd; kgd != nullptr && kgd->event_table != 0) {
     Unaligned<uint32_t>* row = event_row(kgd, 0);
     for (uint32_t c = 0; c < kgd->napps * kSlots; ++c) {
-      if (row[c] != 0) os::close_handle(row[c]);
+      if (const uint32_t h = load_u32(row + c); h != 0) os::close_handle(h);
     }
   }
   close_mutexes();
