@@ -49,8 +49,8 @@ TEST_F(CrashRecoveryTest, TheWaitersOfAKilledHolderGetTheLockInTurn) {
   EXPECT_EQ(bounded_call(b, "dbunlock 1"), "ok");
   ASSERT_EQ(bounded_reply(c, kHandOverBoundMs), "ok");
   EXPECT_EQ(bounded_call(c, "dbunlock 2"), "ok");
-  EXPECT_EQ(kgd()->lock_holder, 0u);
-  EXPECT_EQ(kgd()->queue_head, 0u);
+  EXPECT_EQ(val(kgd()->lock_holder), 0u);
+  EXPECT_EQ(val(kgd()->queue_head), 0u);
   // The dead client's slot is free for its task again.
   client("A", 0);
 }

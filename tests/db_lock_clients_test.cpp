@@ -171,7 +171,7 @@ TEST_F(DbLockClientsTest, AWaiterLeftOutOfAHandOverThatWasCutOffFindsTheLock) {
   // stays queued behind it.
   EXPECT_EQ(p9.reply(), "ok");
   EXPECT_EQ(holder(), addr_of(&entry(4)));
-  EXPECT_EQ(entry(2).wait_state, kWaitLock);
+  EXPECT_EQ(val(entry(2).wait_state), kWaitLock);
   EXPECT_EQ(p9.call("dbunlock 4"), "ok");
   EXPECT_EQ(p5a.reply(), "ok");
   EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
@@ -199,7 +199,7 @@ TEST_F(DbLockClientsTest, AKilledHoldersLockGoesOnWhenItsApplicationEndsOrItsSlo
     doomed.kill_hard();
     if (c.by_registration) {
       EXPECT_EQ(rk_proc_init_app("DOOMED", "", "Plant", "OPS", "B"), 0x0100) << "the dead client's slot is free";
-      EXPECT_EQ(entry(0x0100).pid, static_cast<uint32_t>(getpid()));
+      EXPECT_EQ(val(entry(0x0100).pid), static_cast<uint32_t>(getpid()));
     } else {
       EXPECT_EQ(rk_exit_app(0x0100), 0);
       ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);

@@ -74,17 +74,17 @@ TEST_F(LockRepairTest, TheQueueIsRebuiltFromTheWaitStatesAndAFreeLockGoesOn) {
 
   repair();
   // The free lock went to the first lock waiter by priority, the lost one.
-  EXPECT_EQ(kgd->lock_holder, addr_of(&lost));
-  EXPECT_EQ(lost.wait_state, kNotWaiting);
+  EXPECT_EQ(val(kgd->lock_holder), addr_of(&lost));
+  EXPECT_EQ(val(lost.wait_state), kNotWaiting);
   EXPECT_TRUE(was_posted(0x0101));
   EXPECT_EQ(queue(), (std::vector<const CptEntry*>{&b, &a}));
-  EXPECT_EQ(stale.link, 0u);
-  EXPECT_EQ(gone.wait_state, kNotWaiting);
-  EXPECT_EQ(rtdb_.apps[0].queued, (1u << 1) | (1u << 2));
-  EXPECT_EQ(rtdb_.apps[0].waiting[kWaitLock - 1], 1u << 1);
-  EXPECT_EQ(rtdb_.apps[0].waiting[kWaitTag - 1], 1u << 2);
-  EXPECT_EQ(rtdb_.apps[1].queued, 0u);
-  EXPECT_EQ(rtdb_.apps[1].waiting[kWaitLock - 1], 0u);
+  EXPECT_EQ(val(stale.link), 0u);
+  EXPECT_EQ(val(gone.wait_state), kNotWaiting);
+  EXPECT_EQ(val(rtdb_.apps[0].queued), (1u << 1) | (1u << 2));
+  EXPECT_EQ(val(rtdb_.apps[0].waiting[kWaitLock - 1]), 1u << 1);
+  EXPECT_EQ(val(rtdb_.apps[0].waiting[kWaitTag - 1]), 1u << 2);
+  EXPECT_EQ(val(rtdb_.apps[1].queued), 0u);
+  EXPECT_EQ(val(rtdb_.apps[1].waiting[kWaitLock - 1]), 0u);
 }
 
 TEST_F(LockRepairTest, AHolderLeftInTheQueueIsTakenOffAndWokenAgain) {
@@ -99,11 +99,11 @@ TEST_F(LockRepairTest, AHolderLeftInTheQueueIsTakenOffAndWokenAgain) {
   kgd->lock_holder = addr_of(&holder);
 
   repair();
-  EXPECT_EQ(kgd->lock_holder, addr_of(&holder));
-  EXPECT_EQ(holder.wait_state, kNotWaiting);
+  EXPECT_EQ(val(kgd->lock_holder), addr_of(&holder));
+  EXPECT_EQ(val(holder.wait_state), kNotWaiting);
   EXPECT_TRUE(was_posted(0x0001)) << "the holder would sleep for ever";
   EXPECT_EQ(queue(), (std::vector<const CptEntry*>{&next}));
-  EXPECT_EQ(rtdb_.apps[0].queued, 1u << 2);
+  EXPECT_EQ(val(rtdb_.apps[0].queued), 1u << 2);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ TestFrame attach_test_frame(uint32_t maxsegs, uint32_t spare_bytes, uint16_t fla
 }
 
 void detach_test_frame() {
-  if (attachment().kgd != nullptr) unmap_all(attachment().kgd);
+  if (attachment().kgd != nullptr) detach_rtdb();
   attachment() = Attachment{};
 }
 
