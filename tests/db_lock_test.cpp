@@ -3,10 +3,14 @@
 // clients.
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
+#include "core/rtdb_names.h"
+#include "platform/named_object.h"
 #include "rk.h"
 #include "support/test_rtdb.h"
 
@@ -113,6 +117,37 @@ TEST_F(DbLockTest, PendingSignalEndsAWaitAtOnceWithTheLockKept) {
   EXPECT_EQ(me.errnum, kErrLockRevoked);
   EXPECT_EQ(me.stat & kStatRevoked, 0);
   EXPECT_EQ(val(rtdb_.kgd->lock_holder), 0u) << "and the lock is released anyway";
+}
+
+TEST_F(DbLockTest, AWaiterThatCannotBeWokenIsPassedOverAndTheFailureKept) {
+  Kgd* kgd = rtdb_.kgd;
+  client(0x0001);
+  CptEntry& first = client(0x0002, 9);
+  CptEntry& second = client(0x0102, 5);
+  ASSERT_EQ(rk_lock(0x0001), 0);
+  ASSERT_EQ(kmutex_take(kSelf), 0);
+  enqueue(kgd, &first, kWaitLock);
+  enqueue(kgd, &second, kWaitLock);
+  kmutex_give(kSelf);
+  // The first waiter's event cannot be opened any more.
+  char name[kObjectNameBytes];
+  client_event_name(name, kgd, 0, 2);
+  ASSERT_TRUE(os::object_remove(name));
+
+  EXPECT_EQ(rk_unlock(0x0001), 0);
+  EXPECT_EQ(val(kgd->lock_holder), addr_of(&second)) << "the lock waited for a client nobody can wake";
+  EXPECT_EQ(val(first.wait_state), kWaitLock) << "it stays queued";
+  EXPECT_EQ(val(kgd->queue_head), addr_of(&first));
+  EXPECT_EQ(val(kgd->mtx_fail_code), static_cast<uint32_t>(ENOENT));
+  EXPECT_EQ(val(kgd->mtx_fail_id), 0x0002);
+
+  // When nobody can be woken, the first waiter holds the lock all the same:
+  // it finds it when it next looks.
+  ASSERT_EQ(kmutex_take(kSelf), 0);
+  hand_over(kgd, 0x0102);
+  kmutex_give(kSelf);
+  EXPECT_EQ(val(kgd->lock_holder), addr_of(&first));
+  EXPECT_EQ(val(kgd->queue_head), 0u);
 }
 
 }  // namespace
