@@ -1,10 +1,6 @@
 // Commands of a client process: starting and ending applications,
 // registering and leaving. Client ids and results are decimal.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,19 +12,6 @@ namespace rk::test {
 namespace {
 
 uint16_t id_of(const Args& a, size_t i) { return static_cast<uint16_t>(a.dec(i)); }
-
-// Runs a call whose console output would mix with the replies on fd 1.
-int quietly(const std::function<int()>& call) {
-  fflush(stdout);
-  const int saved = dup(1);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  const int result = call();
-  dup2(saved, 1);
-  close(saved);
-  return result;
-}
 
 const RegisterCommand commands[] = {
     // The RTDB of the application tests: domains OPS (2 instances) and LAB (1).

@@ -1,4 +1,8 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -26,6 +30,18 @@ RegisterCommand::RegisterCommand(const char* name, Command command) {
     std::cerr << "test client: command registered twice: " << name << std::endl;
     abort();
   }
+}
+
+int quietly(const std::function<int()>& call) {
+  fflush(stdout);
+  const int saved = dup(1);
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
+  const int result = call();
+  dup2(saved, 1);
+  close(saved);
+  return result;
 }
 
 void reply_ok(const std::string& values) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ using Command = void (*)(const Args&);
 struct RegisterCommand {
   RegisterCommand(const char* name, Command command);
 };
+
+// Runs a call whose console output would mix with the replies on fd 1.
+int quietly(const std::function<int()>& call);
 
 void reply_ok(const std::string& values = "");
 void reply_err(int err);

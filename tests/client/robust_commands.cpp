@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,19 +38,6 @@ namespace {
 rk_client_id id_of(const Args& a) { return static_cast<rk_client_id>(a.dec(0)); }
 
 void reply_call(rk_client_id id, int rc) { rc == 0 ? reply_ok() : reply_err(rk_errno(id)); }
-
-// Runs a call whose console output would mix with the replies on fd 1.
-int quietly(const std::function<int()>& call) {
-  fflush(stdout);
-  const int saved = dup(1);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  const int result = call();
-  dup2(saved, 1);
-  close(saved);
-  return result;
-}
 
 // The live entry of an id in the attached RTDB, or null.
 CptEntry* live_entry(rk_client_id id) {
