@@ -1,5 +1,6 @@
 #include "core/client_events.h"
 
+#include <cerrno>
 #include <mutex>
 
 #include "core/attachment.h"
@@ -57,7 +58,10 @@ os::Handle process_event(const Kgd* kgd, uint32_t column) {
     att.events = new os::Handle[columns]();
     if (att.created_events == nullptr) att.nevents = columns;
   }
-  if (column >= att.nevents) return 0;
+  if (column >= att.nevents) {
+    os::set_last_error(EINVAL);
+    return 0;
+  }
   if (att.events[column] == 0) {
     char name[kObjectNameBytes];
     client_event_name(name, kgd, column / kSlots, column % kSlots);

@@ -49,10 +49,7 @@ int look_around(Kgd* kgd, CptEntry* entry, uint16_t id) {
     link_in(kgd, entry, kWaitLock);
     return 0;
   }
-  if (entry->wait_state == kWaitLock && kgd->lock_holder != 0) {
-    const CptEntry* holder = at<CptEntry>(kgd->lock_holder);
-    if (!client_alive(kgd, holder)) reap_process_of(kgd, holder);
-  }
+  if (entry->wait_state == kWaitLock) pass_lock_of_gone_holder(kgd);
   return kgd->lock_holder == addr_of(entry) ? 1 : 0;
 }
 
@@ -96,11 +93,7 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
 }
 
 bool holder_gone(Kgd* kgd) {
-  if (kgd->lock_holder == 0 || os::tick_count() - kgd->lock_tick < kLookMs) return false;
-  const CptEntry* holder = at<CptEntry>(kgd->lock_holder);
-  if (client_alive(kgd, holder)) return false;
-  reap_process_of(kgd, holder);
-  return true;
+  return kgd->lock_holder != 0 && os::tick_count() - kgd->lock_tick >= kLookMs && pass_lock_of_gone_holder(kgd);
 }
 
 bool still_resolves(uint16_t id, const CptEntry* entry) { return resolve_entry(resolve_app(id), id) == entry; }

@@ -6,6 +6,7 @@
 
 #include "core/client_exit.h"
 #include "core/client_ids.h"
+#include "core/lock_queue.h"
 #include "platform/process_info.h"
 
 namespace rk {
@@ -69,6 +70,18 @@ void reap_process_of(Kgd* kgd, const CptEntry* entry) {
       if (live(e) && e.pid == pid && started(kgd, Slot{a, s}) == start) client_exit(kgd, app, &e);
     }
   }
+}
+
+bool pass_lock_of_gone_holder(Kgd* kgd) {
+  if (kgd->lock_holder == 0) return false;
+  CptEntry* holder = at<CptEntry>(kgd->lock_holder);
+  if (client_id_of(kgd, holder) < 0 || !live(*holder)) {
+    hand_over(kgd, kSelfByName);
+    return true;
+  }
+  if (client_alive(kgd, holder)) return false;
+  reap_process_of(kgd, holder);
+  return true;
 }
 
 uint32_t reap_dead_clients(Kgd* kgd, AppBlock* only) {

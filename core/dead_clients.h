@@ -24,6 +24,11 @@ bool client_alive(const Kgd* kgd, const CptEntry* entry);
 // Ends every client of the (dead) process registered in the entry.
 void reap_process_of(Kgd* kgd, const CptEntry* entry);
 
+// When the client holding the database lock has left without handing it
+// on, or its process died, the lock goes on (the clients of a dead process
+// all leave). True when it did.
+bool pass_lock_of_gone_holder(Kgd* kgd);
+
 // Ends the clients of every process that died, in one active application,
 // or in all of them when `only` is null. The number of clients ended.
 uint32_t reap_dead_clients(Kgd* kgd, AppBlock* only);
