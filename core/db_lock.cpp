@@ -103,11 +103,10 @@ void note_grant(Kgd* kgd, CptEntry* entry) {
   map_new_segments(entry);
 }
 
-// What both lock calls do first. Null when the call ends here, its result
-// in *done: -1 for an id that does not resolve or a queued client, 0 for a
+// What both lock calls do first with the resolved entry. Null when the
+// call ends here, its result in *done: -1 for a queued client, 0 for a
 // nested take, which touches only the caller's entry.
-static CptEntry* begin_lock(uint16_t id, int* done) {
-  CptEntry* e = resolve_owned(resolve_app(id), id);
+static CptEntry* begin_lock(CptEntry* e, int* done) {
   *done = -1;
   if (e == nullptr) return nullptr;
   if (e->wait_state != kNotWaiting) {
@@ -122,17 +121,10 @@ static CptEntry* begin_lock(uint16_t id, int* done) {
   return e;
 }
 
-}  // namespace rk
-
-using namespace rk;
-
-extern "C" {
-
-RK_API int rk_lock(rk_client_id id) {
+int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id) {
   int done = 0;
-  CptEntry* e = begin_lock(id, &done);
+  CptEntry* e = begin_lock(entry, &done);
   if (e == nullptr) return done;
-  Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
   if (!still_resolves(id, e)) {
     kmutex_give(id);
@@ -151,9 +143,43 @@ RK_API int rk_lock(rk_client_id id) {
   return 0;
 }
 
+int db_unlock(Kgd* kgd, CptEntry* e, uint16_t id) {
+  if (e->lock == 0) {
+    e->errnum = kErrNotLocked;
+    return -1;
+  }
+  if (--e->lock > 0) return 0;
+  if (kmutex_take(id) != 0) {
+    // Still the holder: keep the level, so that the unlock can be repeated.
+    e->lock = 1;
+    return -1;
+  }
+  e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
+  if (kgd->lock_holder == addr_of(e)) hand_over(kgd, id);
+  kmutex_give(id);
+  if (e->stat & kStatRevoked) {
+    e->stat &= ~kStatRevoked;
+    e->errnum = kErrLockRevoked;
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace rk
+
+using namespace rk;
+
+extern "C" {
+
+RK_API int rk_lock(rk_client_id id) {
+  CptEntry* e = resolve_owned(resolve_app(id), id);
+  if (e == nullptr) return -1;
+  return db_lock(attachment().kgd, e, id);
+}
+
 RK_API int rk_lock_nowait(rk_client_id id) {
   int done = 0;
-  CptEntry* e = begin_lock(id, &done);
+  CptEntry* e = begin_lock(resolve_owned(resolve_app(id), id), &done);
   if (e == nullptr) return done;
   Kgd* kgd = attachment().kgd;
   if (kmutex_take(id) != 0) return -1;
@@ -175,26 +201,7 @@ RK_API int rk_lock_nowait(rk_client_id id) {
 RK_API int rk_unlock(rk_client_id id) {
   CptEntry* e = resolve_owned(resolve_app(id), id);
   if (e == nullptr) return -1;
-  if (e->lock == 0) {
-    e->errnum = kErrNotLocked;
-    return -1;
-  }
-  if (--e->lock > 0) return 0;
-  Kgd* kgd = attachment().kgd;
-  if (kmutex_take(id) != 0) {
-    // Still the holder: keep the level, so that the unlock can be repeated.
-    e->lock = 1;
-    return -1;
-  }
-  e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
-  if (kgd->lock_holder == addr_of(e)) hand_over(kgd, id);
-  kmutex_give(id);
-  if (e->stat & kStatRevoked) {
-    e->stat &= ~kStatRevoked;
-    e->errnum = kErrLockRevoked;
-    return -1;
-  }
-  return 0;
+  return db_unlock(attachment().kgd, e, id);
 }
 
 }  // extern "C"

@@ -8,6 +8,18 @@
 
 namespace rk {
 
+// Takes the database lock for an entry its caller has resolved, waiting as
+// long as needed; nested takes only count. 0, or -1 with the entry's error
+// number stored (24: queued) or, when the kernel mutex failed or the client
+// went meanwhile, none. rk_lock is this after the ownership rule; the tag
+// operations resolve without it.
+int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id);
+
+// Gives one nesting level back; the last hands the lock on. 0, or -1 with
+// 23 (not holding) or 25 (the lock had been revoked) stored, or none when
+// the kernel mutex failed.
+int db_unlock(Kgd* kgd, CptEntry* entry, uint16_t id);
+
 // With the kernel mutex held and the entry queued: gives the mutex, sleeps
 // until the lock has been handed to the entry and takes the mutex again.
 // While it sleeps it looks now and then whether the holder died, or the

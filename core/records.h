@@ -348,12 +348,9 @@ struct ValueCellHeader {
 RK_CHECK_SIZE(ValueCellHeader, 4);
 RK_CHECK_OFFSET(ValueCellHeader, attr_word, 0);
 
-// Kernel value of a string tag; the buffer is reserved once and never released.
-struct StringDesc {
-  Addr buffer;             // 0 until a buffer is reserved
-  uint16_t size;           // buffer capacity in bytes
-  uint16_t length;         // bytes of text in it
-};
+// Kernel value of a string tag, and the caller's element of one; the
+// kernel's buffer is reserved once and never released.
+using StringDesc = rk_string_desc;
 RK_CHECK_SIZE(StringDesc, 8);
 RK_CHECK_OFFSET(StringDesc, buffer, 0);
 RK_CHECK_OFFSET(StringDesc, size, 4);
@@ -422,12 +419,7 @@ RK_CHECK_OFFSET(PoolBlockHeader, reserved, 4);
 // ---- Message values ----
 
 // A caller's element of a mailbox tag.
-struct MessageRecord {
-  Addr data;               // message data in the caller's process, 0 for none
-  uint16_t size;           // capacity of that buffer (reading)
-  uint16_t length;         // bytes to send, or bytes delivered
-  uint8_t caller_fields[14];  // the writer's, handed to the reader unchanged
-};
+using MessageRecord = rk_message_record;
 RK_CHECK_SIZE(MessageRecord, 22);
 RK_CHECK_OFFSET(MessageRecord, data, 0);
 RK_CHECK_OFFSET(MessageRecord, size, 4);

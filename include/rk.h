@@ -93,6 +93,23 @@ typedef struct rk_cpt_entry {
   uint32_t handlers[32];   /* attribute handler addresses in the client's process */
 } rk_cpt_entry;
 
+/* The value of a string tag, in a caller's buffer and in the kernel alike:
+ * the text's buffer, its capacity and the bytes in use. It has content when
+ * all three are nonzero. */
+typedef struct rk_string_desc {
+  uint32_t buffer;         /* address of the text, 0 for none */
+  uint16_t size;           /* capacity of the buffer in bytes */
+  uint16_t length;         /* bytes of text in it */
+} rk_string_desc;
+
+/* A caller's element of a mailbox tag (22 bytes): one message. */
+typedef struct rk_message_record {
+  uint32_t data;           /* message bytes in the caller's process, 0 for none */
+  uint16_t size;           /* capacity of that buffer (reading) */
+  uint16_t length;         /* bytes to send, or bytes delivered */
+  uint8_t caller_fields[14];  /* the writer's, handed to the reader unchanged */
+} rk_message_record;
+
 #pragma pack(pop)
 
 /* The error number of the client's last failed call, sign-extended; -1 when
@@ -253,6 +270,68 @@ RK_API int rk_access_mem(rk_client_id id, rk_mem_handle handle, void** address, 
 
 /* Frees the block. 0, or -1 (7: the handle names no block). */
 RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
+
+/* ---- Tag values ----
+ *
+ * A batch names `count` tags by their references and passes their values
+ * packed one after the other in `buffer`, each taking the usiz of its type:
+ * plain tags their usiz bytes, digital tags a uint16_t (a read gives 0 or 1,
+ * a write takes zero or nonzero), string tags an rk_string_desc, mailbox
+ * tags an rk_message_record. The whole batch runs under one hold of the
+ * database lock. A change of a tag sets the change bits of every client of
+ * the application (the writer's too) and wakes the clients waiting on it;
+ * a read clears the reader's own bit. Attribute arrays hold one uint32_t
+ * per reference.
+ *
+ * A batch does what it can and reports the first failure: -1 with the
+ * error number of the element that failed, although the other elements
+ * were done. 9: a type that does not exist stops the batch there; an index
+ * not below the type's count skips the element. 50, 51, 52: NaN, +infinity
+ * or -infinity offered to an 8-byte plain tag, which keeps its value. 2: no
+ * memory for a string buffer. 60: an attribute handler refused the element
+ * without an error number of its own; the batch stops there (a handler
+ * that stores one leaves that). A mailbox read of an empty or another
+ * client's owned mailbox gives 36 or 37, a mailbox write over the limit 46,
+ * or 1 or 2 without memory for the message. Before any element: 10 for a null
+ * `refs` or `buffer`, or attribute values without masks; 57 when the target
+ * application does not run. A call whose id does not resolve returns -1
+ * and stores nothing.
+ *
+ * Strings: a write copies the text into the tag's buffer, cut to its size
+ * without an error, and never takes more than the smaller of the
+ * descriptor's length and size from the caller. A tag without a buffer gets
+ * one of the size the writer's descriptor gives; a descriptor with a null
+ * buffer and a nonzero size only makes the tag's buffer, of that size. A
+ * read copies into the caller's buffer, cut to its size (a text that fills
+ * it is not terminated); a caller descriptor without a buffer receives
+ * nothing. */
+
+/* Reads the tags into buffer; with attributes not null, each tag's
+ * attribute word too. A mailbox read takes its first message. */
+RK_API int rk_read(rk_client_id id, const rk_tag_ref* refs, uint32_t count, void* buffer);
+RK_API int rk_read_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t count, void* buffer,
+                        uint32_t* attributes);
+
+/* Writes the tags of the caller's application; a tag whose value is the
+ * same is no change. A mailbox write appends the message. */
+RK_API int rk_write(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values);
+
+/* As rk_write in the application of `target` (its slot is not used). */
+RK_API int rk_write_app(rk_client_id id, rk_client_id target, const rk_tag_ref* refs, uint32_t count,
+                        const void* values);
+
+/* As rk_write_app; with attribute_values not null, each tag's attribute
+ * bits selected by its mask take the bits of its value. A change of
+ * attribute bits alone sets no change bits, but wakes the waiting clients
+ * whose change mask meets those bits. */
+RK_API int rk_write_attr(rk_client_id id, rk_client_id target, const rk_tag_ref* refs, uint32_t count,
+                         const void* values, const uint32_t* attribute_values, const uint32_t* attribute_masks);
+
+/* As rk_write and rk_write_attr in the caller's application, but every
+ * tag stored is a change, even with the same value. */
+RK_API int rk_forced_write(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values);
+RK_API int rk_forced_write_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values,
+                                const uint32_t* attribute_values, const uint32_t* attribute_masks);
 
 /* Wakes the clients of the caller's application whose bits (1 << slot) are
  * set in *mask and that sleep in rk_wait in a mode that `mode` releases:
