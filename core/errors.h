@@ -49,6 +49,7 @@ enum Error : int16_t {
   kErrAppToShared = 54,     // per-application source moved to a shared destination
   kErrBothClass5 = 55,      // both tags of a move have type class 5
   kErrAppInactive = 57,     // the application named by a second client id is not active
+  kErrHandlerRefused = 60,  // an attribute handler stopped a batch without an error number of its own
 };
 
 }  // namespace rk

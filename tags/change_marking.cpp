@@ -1,0 +1,34 @@
+#include "tags/change_marking.h"
+
+#include "tags/change_notify.h"
+#include "tags/wake.h"
+
+namespace rk {
+
+void mark_changed(Kgd* kgd, WriteWake& wake, const TypeRun& run, const TagSite& site, uint32_t word) {
+  if (!run.per_app) {
+    if (change_broadcast(kgd, site.ref, word) != 0) wake.all_apps = true;
+    return;
+  }
+  site.change->change_word = word;
+  const uint32_t waiters = site.change->wait_word;
+  if (waiters != 0) wake.target->pending_wake |= waiters;
+}
+
+void modify_attr(Kgd* kgd, WriteWake& wake, const TagSite& site, uint32_t value, uint32_t mask, bool value_changed) {
+  const uint32_t old = site.cell->attr_word;
+  const uint32_t now = (old | (value & mask)) & ~(~value & mask);
+  if (now == old) return;
+  site.cell->attr_word = now;
+  if (!value_changed && notify_attr_change(kgd, wake.target, site.ref, old ^ now) != 0) wake.all_apps = true;
+}
+
+void wake_after_write(Kgd* kgd, uint16_t id, const WriteWake& wake) {
+  if (wake.all_apps) {
+    wake_all_apps(kgd, id, kWakeTag);
+  } else if (wake.target->pending_wake != 0) {
+    wake_app(kgd, id, wake.target, kWakeTag);
+  }
+}
+
+}  // namespace rk

@@ -1,0 +1,35 @@
+// What a write does for a tag it changed, or whose attribute bits it
+// changed, and the one wake at the end of the write. Per element it only
+// stores words and collects waiters in pending-wake masks; the clients are
+// released once, by wake_after_write. Database lock held.
+#pragma once
+
+#include <cstdint>
+
+#include "core/records.h"
+#include "tags/tag_walk.h"
+
+namespace rk {
+
+// What one write collected for its wake.
+struct WriteWake {
+  AppBlock* target = nullptr;   // the application written
+  bool all_apps = false;        // waiters collected beyond it (a shared type, an attribute change)
+};
+
+// Stores `word` as the tag's change word and collects its waiters: in the
+// target application for a type with values per application, in every
+// application for a shared one.
+void mark_changed(Kgd* kgd, WriteWake& wake, const TypeRun& run, const TagSite& site, uint32_t word);
+
+// Sets the attribute bits of `mask` to those of `value`. When the value
+// itself did not change, the clients that wait on the tag and want the
+// changed bits (their change mask) are collected; no change bits are set.
+void modify_attr(Kgd* kgd, WriteWake& wake, const TagSite& site, uint32_t value, uint32_t mask, bool value_changed);
+
+// Releases the collected clients that wait for a tag change, once per
+// write: in every application when the walk collected beyond the target,
+// else in the target when it has any.
+void wake_after_write(Kgd* kgd, uint16_t id, const WriteWake& wake);
+
+}  // namespace rk

@@ -1,0 +1,50 @@
+#include "tags/tag_call.h"
+
+#include "core/attachment.h"
+#include "core/client_ids.h"
+#include "core/db_lock.h"
+#include "core/errors.h"
+
+namespace rk {
+
+void TagCall::record(int16_t err) {
+  switch (err) {
+    case kErrBadTag:
+    case kErrNaN:
+    case kErrPlusInf:
+    case kErrMinusInf:
+      error = err;
+      break;
+    default:
+      if (error == 0) error = err;
+  }
+}
+
+bool begin_tag_call(TagCall& call, uint16_t id) {
+  call.kgd = attachment().kgd;
+  call.app = resolve_app(id);
+  call.entry = resolve_entry(call.app, id);
+  call.id = id;
+  if (call.entry == nullptr) return false;
+  return db_lock(call.kgd, call.entry, id) == 0;
+}
+
+int fail_tag_call(TagCall& call, int16_t err) {
+  db_unlock(call.kgd, call.entry, call.id);
+  call.entry->errnum = err;
+  return -1;
+}
+
+int end_tag_call(TagCall& call, CptStat calls, CptStat tags, uint32_t counted) {
+  CptEntry* e = call.entry;
+  ++e->stats[calls];
+  e->stats[tags] += counted;
+  const int released = db_unlock(call.kgd, e, call.id);
+  if (call.error != 0) {
+    e->errnum = call.error;
+    return -1;
+  }
+  return released == 0 ? 0 : -1;
+}
+
+}  // namespace rk

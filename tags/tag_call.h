@@ -1,0 +1,41 @@
+// The frame every batch operation on tags runs in: the caller resolved once,
+// its database lock held for the whole batch, the batch's error kept until
+// the end and stored only then. Reads, writes, the change scans and the
+// non-overwriting variants all run in it.
+#pragma once
+
+#include <cstdint>
+
+#include "core/records.h"
+
+namespace rk {
+
+struct TagCall {
+  Kgd* kgd = nullptr;
+  AppBlock* app = nullptr;     // the caller's application
+  CptEntry* entry = nullptr;   // the caller's entry
+  uint16_t id = 0;
+  int16_t error = 0;           // the batch's error so far; 0 while none
+
+  // Records an element's failure. A bad reference and a refused floating
+  // value replace whatever was recorded before; the errors that string and
+  // message helpers return count only while nothing is recorded.
+  void record(int16_t err);
+};
+
+// Resolves the caller, without the ownership rule, and takes its database
+// lock. False when the call ends here with -1: nothing is stored for an id
+// that does not resolve, the lock stored its own error when it failed.
+bool begin_tag_call(TagCall& call, uint16_t id);
+
+// Ends a call before its walk (a null pointer, an application that does
+// not run): stores err, releases the lock, returns -1. No statistics.
+int fail_tag_call(TagCall& call, int16_t err);
+
+// Ends a call after its walk: counts one call and `tags` tags in the given
+// counters of the caller, releases the lock and returns 0, or -1 with the
+// recorded error stored. A release that fails in a call without an error of
+// its own makes it -1 with the release's error.
+int end_tag_call(TagCall& call, CptStat calls, CptStat tags, uint32_t counted);
+
+}  // namespace rk

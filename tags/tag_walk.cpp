@@ -1,0 +1,28 @@
+#include "tags/tag_walk.h"
+
+namespace rk {
+
+bool TypeRun::select(const Kgd* kgd, const AppBlock* app, uint16_t t) {
+  if (t == type) return true;
+  if (t >= kgd->ntypes || t >= kTypeSlots) return false;
+  const TypeEntry* entry = at<TypeEntry>(kgd->type_table) + t;
+  const uint16_t bytes = entry->usiz;
+  if (bytes == 0) return false;
+  type = t;
+  usiz = bytes;
+  kind = entry->stat;
+  max = entry->max;
+  ksiz = entry->ksiz;
+  per_app = entry->per_app != 0;
+  changes = values = 0;
+  if (app->pairs != 0) {
+    const TagArrayPair* pair = at<TagArrayPair>(app->pairs) + t;
+    changes = pair->change_array;
+    values = pair->value_array;
+  }
+  // Arrays that are not placed hold no tags.
+  if (changes == 0 || values == 0) max = 0;
+  return true;
+}
+
+}  // namespace rk

@@ -1,0 +1,75 @@
+// Walking a batch of tag references. A tag {type, index} of an application
+// lies in the arrays that the application's pair for the type names: its
+// change entry at index x 8, its value cell (attribute word, then ksiz value
+// bytes) at index x (ksiz + 4). The type entry and the pair are looked up
+// only when the type differs from the previous element's, so a batch sorted
+// by type costs one lookup per run of equal types. Database lock held.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "core/records.h"
+#include "tags/tag_call.h"
+
+namespace rk {
+
+// One type as the walk needs it, in one application.
+struct TypeRun {
+  int32_t type = -1;     // the type looked up last; -1 before the first
+  uint16_t kind = 0;     // value kind, kKind*
+  uint16_t max = 0;      // tags of the type; 0 too when the arrays are missing
+  uint16_t usiz = 0;     // bytes of an element in the caller's buffer
+  uint16_t ksiz = 0;     // value bytes in a cell
+  bool per_app = false;  // every application has its own values
+  Addr changes = 0;
+  Addr values = 0;
+
+  // Looks `type` up for `app`, unless it is the type found last. False for
+  // a type not below the number of types or with usiz 0.
+  bool select(const Kgd* kgd, const AppBlock* app, uint16_t type);
+};
+
+// A tag in range, where the walk found it.
+struct TagSite {
+  TagRef ref;
+  ChangeEntry* change;
+  ValueCellHeader* cell;   // the attribute word; the value bytes follow
+
+  uint8_t* value() const { return reinterpret_cast<uint8_t*>(cell) + sizeof(ValueCellHeader); }
+};
+
+inline TagSite site_of(const TypeRun& run, const TagRef& ref) {
+  return TagSite{ref, at<ChangeEntry>(run.changes) + ref.index,
+                 at<ValueCellHeader>(run.values + (run.ksiz + sizeof(ValueCellHeader)) * ref.index)};
+}
+
+enum class Step { kNext, kStop };
+
+// Walks refs[0..count) in app's arrays with a cursor into the caller's
+// buffer that advances by each element's usiz whatever happens to it, and
+// hands every tag in range to visit(run, site, element, i), i indexing the
+// caller's attribute arrays. A bad type records 9 and ends the walk; an
+// index not below max records 9 and passes the element over. The walk also
+// ends when visit says kStop.
+template <typename Byte, typename Visit>
+void walk_tags(TagCall& call, const AppBlock* app, const TagRef* refs, uint32_t count, Byte* buffer,
+               Visit&& visit) {
+  TypeRun run;
+  for (uint32_t i = 0; i < count; ++i) {
+    const TagRef ref = refs[i];
+    if (!run.select(call.kgd, app, ref.type)) {
+      call.record(kErrBadTag);
+      return;
+    }
+    Byte* element = buffer;
+    buffer += run.usiz;
+    if (ref.index >= run.max) {
+      call.record(kErrBadTag);
+      continue;
+    }
+    if (visit(run, site_of(run, ref), element, i) == Step::kStop) return;
+  }
+}
+
+}  // namespace rk

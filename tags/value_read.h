@@ -1,0 +1,17 @@
+// Reading one tag's value into the caller's element, by value kind.
+#pragma once
+
+#include <cstdint>
+
+#include "tags/tag_walk.h"
+
+namespace rk {
+
+// Plain bytes are copied, a digital value becomes a u16 0 or 1, a string is
+// copied into the caller's descriptor's buffer (one without a buffer gets
+// nothing); each clears the reader's own change bit. A mailbox read takes
+// the first message and leaves the change bits to the queue, which clears
+// them when it runs empty. Returns 0 or the error number of the take.
+int16_t read_value(const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id, uint32_t own_bit);
+
+}  // namespace rk
