@@ -1,0 +1,156 @@
+// Writes that wake clients sleeping in other processes: a changed tag wakes
+// the clients waiting on it in the applications it changed in, an
+// attribute change wakes those that want its bits, and a write that
+// changes nothing wakes nobody. Handlers belong to their client's process.
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/attachment.h"
+#include "core/client_ids.h"
+#include "core/errors.h"
+#include "core/lock_queue.h"
+#include "rk.h"
+#include "support/kernel_test.h"
+#include "support/test_rtdb_layouts.h"
+#include "support/waiting_clients.h"
+
+namespace rk::test {
+namespace {
+
+constexpr uint16_t kLocal = 0;
+constexpr uint16_t kShared = 1;
+
+class TagWakeTest : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    rk_type_entry types[] = {type_entry("LOCAL", 0, 8, 4, 1), type_entry("SHARED", 0, 8, 4, 0)};
+    rk_kusr ops = kusr("OPS", 2);
+    ASSERT_GE(rk_create_rtdb("", "", "PLANT", &ops, 1, types, 2, 5, 0, 0), 0);
+    kgd_ = attachment().kgd;
+    for (uint32_t a = 0; a < 2; ++a) app_block(kgd_, a)->active = 1;
+  }
+  void TearDown() override {
+    clients_.clear();
+    rk_unmap_kgd();
+    KernelTest::TearDown();
+  }
+  ChangeEntry& change(uint32_t a, TagRef ref) const {
+    return at<ChangeEntry>(at<TagArrayPair>(app_block(kgd_, a)->pairs)[ref.type].change_array)[ref.index];
+  }
+  Client& start(uint16_t id) {
+    clients_.push_back(start_client(id));
+    return *clients_.back();
+  }
+  static std::string ids(uint16_t id) { return std::to_string(id); }
+
+  Kgd* kgd_ = nullptr;
+  std::vector<std::unique_ptr<Client>> clients_;
+};
+
+TEST_F(TagWakeTest, AChangedTagWakesItsWaitersInTheApplicationsItChangedIn) {
+  struct {
+    const char* name;
+    uint16_t type;
+    uint16_t target;     // the application the writer writes
+  } cases[] = {
+      {"shared type written in application 0", kShared, 0x0000},
+      {"per-application type written into application 1", kLocal, 0x0100},
+  };
+  Client& writer = start(0x0000);
+  uint16_t slot = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TagRef tag{c.type, 2};
+    const uint16_t waiter_id = static_cast<uint16_t>(0x0100 | slot++);
+    Client& waiter = start(waiter_id);
+    // The wait bit set by hand, as the change-wait calls will.
+    change(1, tag).wait_word = 1u << (waiter_id & 255);
+    ASSERT_TRUE(fall_asleep(waiter, waiter_id, 1));
+
+    ASSERT_EQ(writer.call("tagwrite 0 " + ids(c.target) + " " + ids(c.type) + " 2 5a5a"), "ok");
+    ASSERT_EQ(waiter.reply(), "ok") << "woken, holding the lock";
+    EXPECT_EQ(waiter.call("tagread " + ids(waiter_id) + " " + ids(c.type) + " 2"), "ok 5a5a");
+    EXPECT_EQ(waiter.call("dbunlock " + ids(waiter_id)), "ok");
+    EXPECT_EQ(val(change(1, tag).change_word), kChangeBits & ~(1u << (waiter_id & 255)));
+    EXPECT_EQ(val(change(0, tag).change_word), c.type == kShared ? kChangeBits : 0u);
+    EXPECT_EQ(val(app_block(kgd_, 1)->pending_wake), 0u);
+  }
+}
+
+TEST_F(TagWakeTest, AWriteOfTheSameValueWakesNobodyAndAForcedOneDoes) {
+  const TagRef tag{kLocal, 4};
+  make_live(0x0000, getpid());
+  Client& waiter = start(0x0006);
+  change(0, tag).wait_word = 1u << 6;
+  const uint32_t v = 7;
+  ASSERT_EQ(rk_write(0x0000, &tag, 1, &v), 0);   // nobody waits yet
+  ASSERT_TRUE(fall_asleep(waiter, 0x0006, 1));
+
+  ASSERT_EQ(rk_write(0x0000, &tag, 1, &v), 0);
+  EXPECT_EQ(val(app_block(kgd_, 0)->cpt[6].wait_state), kWaitTag) << "still asleep: nothing changed";
+  EXPECT_FALSE(waiter.reply_ready(0));
+
+  ASSERT_EQ(rk_forced_write(0x0000, &tag, 1, &v), 0);
+  ASSERT_EQ(waiter.reply(), "ok");
+  EXPECT_EQ(waiter.call("dbunlock 6"), "ok");
+}
+
+TEST_F(TagWakeTest, AnAttributeChangeWakesTheWaitersThatWantItsBitsAndSetsNoChangeBit) {
+  const TagRef tag{kShared, 1};
+  make_live(0x0000, getpid());
+  Client& wants = start(0x0105);
+  Client& ignores = start(0x0107);
+  app_block(kgd_, 1)->cpt[5].change_mask = 0x10;
+  app_block(kgd_, 1)->cpt[7].change_mask = 0x20;
+  change(1, tag).wait_word = 1u << 5 | 1u << 7;
+  ASSERT_TRUE(fall_asleep(wants, 0x0105, 1));
+  ASSERT_TRUE(fall_asleep(ignores, 0x0107, 1));
+
+  const uint32_t v = 0, attr_value = 0x10, attr_mask = 0x10;
+  ASSERT_EQ(rk_write_attr(0x0000, 0x0000, &tag, 1, &v, &attr_value, &attr_mask), 0);
+  ASSERT_EQ(wants.reply(), "ok");
+  EXPECT_EQ(wants.call("dbunlock 261"), "ok");
+  EXPECT_EQ(val(change(1, tag).change_word), 0u);
+  EXPECT_EQ(val(change(0, tag).change_word), 0u);
+  EXPECT_EQ(val(app_block(kgd_, 1)->cpt[7].wait_state), kWaitTag) << "its change mask does not meet 0x10";
+  // Wake the other one so that it can go.
+  const uint32_t mask = 1u << 7;
+  make_live(0x0100, getpid());
+  ASSERT_EQ(rk_wakeup(0x0100, &mask, 1), 0);
+  EXPECT_EQ(ignores.reply(), "ok");
+  EXPECT_EQ(ignores.call("dbunlock 263"), "ok");
+}
+
+int g_handler_calls = 0;
+int count_calls(CptEntry*, ChangeEntry*, void*, void*, void*, int) { return ++g_handler_calls, 1; }
+
+TEST_F(TagWakeTest, HandlersRunOnlyInTheProcessOfTheirClient) {
+  const TagRef tag{kLocal, 0};
+  Client& other = start(0x0004);   // registered by another process
+  make_live(0x0000, getpid());
+  for (uint16_t slot : {0, 4}) {
+    CptEntry& e = app_block(kgd_, 0)->cpt[slot];
+    e.handlers[2] = addr_of(reinterpret_cast<void*>(&count_calls));
+    e.write_mask = 0x04;
+  }
+  at<ValueCellHeader>(at<TagArrayPair>(app_block(kgd_, 0)->pairs)[kLocal].value_array)->attr_word = 0x04;
+  // Its process maps the tag arrays at its first lock, and records that in
+  // the entry, which is why an entry serves one process only.
+  EXPECT_EQ(other.call("tagread 4 0 0"), "ok 0");
+  const uint32_t v = 3;
+  // The address means nothing in the other process: this process acting with
+  // its id must not call what lies there in this one.
+  ASSERT_EQ(rk_write(0x0004, &tag, 1, &v), 0);
+  EXPECT_EQ(g_handler_calls, 0);
+  EXPECT_EQ(val(change(0, tag).change_word), kChangeBits) << "written as if no handler were installed";
+  ASSERT_EQ(rk_write(0x0000, &tag, 1, &v), 0);
+  EXPECT_EQ(g_handler_calls, 1) << "this process's own client's handler runs";
+  EXPECT_EQ(other.call("tagread 4 0 0"), "ok 3");
+}
+
+}  // namespace
+}  // namespace rk::test
