@@ -29,16 +29,20 @@ int deliver(int32_t as, AppBlock* app, int32_t slot, int sig) {
 }
 
 // A client that posts to itself takes the kernel mutex as its process.
+// 0 or an error number.
 template <typename FindSlot>
-int post(uint16_t id, CptEntry* caller, AppBlock* target, bool to_self, FindSlot find_slot, int sig) {
+int post_as(uint16_t id, AppBlock* target, bool to_self, FindSlot find_slot, int sig) {
   const int32_t as = to_self ? kSelf : id;
-  if (kmutex_take(as) != 0) {
-    caller->errnum = kErrKernelMutex;
-    return -1;
-  }
+  if (kmutex_take(as) != 0) return kErrKernelMutex;
   // The slot is found under the mutex, so that no name changes meanwhile.
   const int error = deliver(as, target, find_slot(), sig);
   kmutex_give(as);
+  return error;
+}
+
+template <typename FindSlot>
+int post(uint16_t id, CptEntry* caller, AppBlock* target, bool to_self, FindSlot find_slot, int sig) {
+  const int error = post_as(id, target, to_self, find_slot, sig);
   if (error == 0) return 0;
   caller->errnum = static_cast<int16_t>(error);
   return -1;
@@ -58,6 +62,13 @@ int post_signal_by_name(uint16_t id, CptEntry* caller, AppBlock* target, const c
 
 int post_signal_to_slot(uint16_t id, CptEntry* caller, AppBlock* target, uint32_t slot, int sig) {
   return post(id, caller, target, caller == &target->cpt[slot], [&] { return static_cast<int32_t>(slot); }, sig);
+}
+
+int post_signal_to_id(uint16_t id, uint16_t target, int sig) {
+  const Kgd* kgd = attachment().kgd;
+  if (kgd == nullptr || !names_slot(kgd, target)) return kErrNotRegistered;
+  AppBlock* app = app_block(kgd, static_cast<uint32_t>(app_index(target)));
+  return post_as(id, app, target == id, [&] { return static_cast<int32_t>(slot_of(target)); }, sig);
 }
 
 }  // namespace rk

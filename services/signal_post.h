@@ -25,4 +25,12 @@ int post_signal_by_name(uint16_t id, CptEntry* caller, AppBlock* target, const c
 // The same for the client of `slot` (0..30) in `target`: 45, 5 or 7.
 int post_signal_to_slot(uint16_t id, CptEntry* caller, AppBlock* target, uint32_t slot, int sig);
 
+// The kernel's own post from client `id` to the client whose id is
+// `target`, in whatever application that is (the owner signal of a
+// mailbox). Returns 0 or the error number, 45, 5 (also for an id that names
+// no slot) or 7, and stores none of them itself (only the kernel mutex
+// keeps its 45 in the poster's entry, as it always does): the post is a side
+// effect of the caller's operation, which does not fail with it.
+int post_signal_to_id(uint16_t id, uint16_t target, int sig);
+
 }  // namespace rk
