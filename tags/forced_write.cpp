@@ -7,7 +7,7 @@
 
 namespace rk {
 
-Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t) {
+Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id) {
   Written w;
   switch (run.kind) {
     case kKindPlain:
@@ -27,6 +27,8 @@ Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_
         return w;
       }
       break;
+    case kKindMessage:
+      return write_message(site, element, id);
     default:
       return w;
   }

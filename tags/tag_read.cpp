@@ -23,7 +23,7 @@ extern "C" RK_API int rk_read_attr(rk_client_id id, const rk_tag_ref* refs, uint
                 case Screen::kSkip: return Step::kNext;
                 case Screen::kProceed: break;
               }
-              if (const int16_t err = read_value(run, site, element, id, own_bit)) call.record(err);
+              if (const int16_t err = read_value(call.kgd, run, site, element, id, own_bit)) call.record(err);
               if (attributes != nullptr) attributes[i] = site.cell->attr_word;
               ++counted;
               return Step::kNext;

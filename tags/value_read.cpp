@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "storage/msg_queue.h"
 #include "tags/string_value.h"
 
 namespace rk {
 
-int16_t read_value(const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id, uint32_t own_bit) {
+int16_t read_value(Kgd* kgd, const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id,
+                   uint32_t own_bit) {
   switch (run.kind) {
     case kKindPlain:
       std::memcpy(element, site.value(), run.usiz);
@@ -21,6 +23,12 @@ int16_t read_value(const TypeRun& run, const TagSite& site, uint8_t* element, ui
       string_assign(reinterpret_cast<StringDesc*>(element), reinterpret_cast<const StringDesc*>(site.value()),
                     false);
       break;
+    case kKindMessage: {
+      auto* queue = reinterpret_cast<MsgQueue*>(site.value());
+      const int err = msg_queue_take(id, site.change, reinterpret_cast<MessageRecord*>(element), queue, 0);
+      if (err == 0) msg_queue_emptied(kgd, site.ref, queue);
+      return static_cast<int16_t>(err);
+    }
     default:
       return 0;
   }

@@ -11,7 +11,9 @@ namespace rk {
 // copied into the caller's descriptor's buffer (one without a buffer gets
 // nothing); each clears the reader's own change bit. A mailbox read takes
 // the first message and leaves the change bits to the queue, which clears
-// them when it runs empty. Returns 0 or the error number of the take.
-int16_t read_value(const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id, uint32_t own_bit);
+// them when it runs empty (in every application, for a shared mailbox).
+// Returns 0 or the error number of the take.
+int16_t read_value(Kgd* kgd, const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id,
+                   uint32_t own_bit);
 
 }  // namespace rk

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "storage/msg_queue.h"
 #include "storage/segment_space.h"
 #include "tags/string_value.h"
 
@@ -56,11 +57,20 @@ Written write_string(const TagSite& site, const uint8_t* element) {
 
 }  // namespace
 
-Written write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t) {
+Written write_message(const TagSite& site, const uint8_t* element, uint16_t id) {
+  Written w;
+  w.error = static_cast<int16_t>(msg_queue_put(id, site.change, reinterpret_cast<MsgQueue*>(site.value()),
+                                               reinterpret_cast<const MessageRecord*>(element)));
+  w.changed = w.error == 0;
+  return w;
+}
+
+Written write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id) {
   switch (run.kind) {
     case kKindPlain: return write_plain(run, site, element);
     case kKindDigital: return write_digital(site, element);
     case kKindString: return write_string(site, element);
+    case kKindMessage: return write_message(site, element, id);
     default: return Written{};
   }
 }

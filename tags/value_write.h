@@ -26,7 +26,11 @@ int16_t double_error(const uint8_t* bytes);
 // buffer, only reserves the buffer. Mailbox: the message appended.
 Written write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id);
 
-// The same, but a value stored is a change even when it was there already.
+// As write_value, but a value stored is a change even when it was there
+// already. A mailbox write is the same under both rules.
 Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id);
+
+// A mailbox write: the caller's message appended, a change unless refused.
+Written write_message(const TagSite& site, const uint8_t* element, uint16_t id);
 
 }  // namespace rk

@@ -30,6 +30,9 @@ constexpr uint16_t kDigital = 2;   // 8 tags
 constexpr uint16_t kText = 3;      // string descriptors, 4 tags
 constexpr uint16_t kShared = 4;    // 4 bytes shared by all applications, 4 tags
 constexpr uint16_t kNoTags = 5;    // a type with max 0
+constexpr uint16_t kMailbox = 6;   // 2 mailboxes per application
+constexpr uint16_t kSharedMailbox = 7;
+constexpr uint16_t kUndefined = 8;
 
 constexpr uint16_t kMe = 0x0000;
 constexpr uint16_t kOther = 0x0003;   // another client of application 0
@@ -59,9 +62,10 @@ class TagValuesTest : public KernelTest {
     KernelTest::SetUp();
     rk_type_entry types[] = {type_entry("PLAIN", 0, 8, 4),  type_entry("DOUBLE", 0, 4, 8),
                              type_entry("DIGITAL", 1, 8, 2), type_entry("TEXT", 2, 4, 8),
-                             type_entry("SHARED", 0, 4, 4, 0), type_entry("NOTAGS", 0, 0, 2)};
+                             type_entry("SHARED", 0, 4, 4, 0), type_entry("NOTAGS", 0, 0, 2),
+                             type_entry("MAILBOX", 3, 2, 22),  type_entry("SHAREDMBX", 3, 2, 22, 0)};
     rk_kusr ops = kusr("OPS", 2);
-    ASSERT_GE(rk_create_rtdb("", "", "PLANT", &ops, 1, types, 6, 5, 0, 0), 0);
+    ASSERT_GE(rk_create_rtdb("", "", "PLANT", &ops, 1, types, 8, 5, 4, 0), 0);
     kgd_ = attachment().kgd;
     for (uint32_t a = 0; a < 2; ++a) app(a)->active = 1;
     make_live(kMe, getpid());
@@ -132,7 +136,7 @@ TEST_F(TagValuesTest, EachKindIsWrittenAndReadBackInOneMixedBatch) {
   EXPECT_EQ(val(change({kShared, 1}, 1).change_word), kChangeBits) << "every application's word of a shared tag";
   EXPECT_EQ(value<uint32_t>({kShared, 1}, 1), 77u) << "one value for all applications";
   EXPECT_EQ(val(change({kPlain, 2}, 1).change_word), 0u) << "a per-application tag of another application";
-  EXPECT_EQ(stored_text({kText, 0}).size, 16) << "the buffer takes the size the writer gave";
+  EXPECT_EQ(val(stored_text({kText, 0}).size), 16) << "the buffer takes the size the writer gave";
 
   // Read back into a fresh buffer; the string goes into a buffer of the reader's.
   char reader_text[32];
@@ -151,8 +155,8 @@ TEST_F(TagValuesTest, EachKindIsWrittenAndReadBackInOneMixedBatch) {
     if (c.ref.type == kText) {
       rk_string_desc d;
       memcpy(&d, got.data() + at_byte, sizeof d);
-      EXPECT_EQ(d.buffer, addr_of(reader_text));
-      EXPECT_EQ(d.length, 5);
+      EXPECT_EQ(val(d.buffer), addr_of(reader_text));
+      EXPECT_EQ(val(d.length), 5);
       EXPECT_EQ(std::string(reader_text, 6), std::string("hello\0", 6)) << "terminated: room was left";
     } else {
       EXPECT_EQ(std::vector<uint8_t>(got.begin() + at_byte, got.begin() + at_byte + c.written.size()), c.written);
@@ -295,7 +299,7 @@ TEST_F(TagValuesTest, ABatchGoesOnOrStopsByTheFailureOfItsElement) {
       {"no tags of the type", Batch().add(TagRef{kNoTags, 0}, uint16_t{1}).add(TagRef{kPlain, 3}, 4u), kErrBadTag,
        {false, true}, 1},
       {"undefined type stops",
-       Batch().add(TagRef{kPlain, 0}, 1u).add(TagRef{kPlain, 1}, 2u).add(TagRef{6, 0}, 3u).add(TagRef{kPlain, 3}, 4u),
+       Batch().add(TagRef{kPlain, 0}, 1u).add(TagRef{kPlain, 1}, 2u).add(TagRef{kUndefined, 0}, 3u).add(TagRef{kPlain, 3}, 4u),
        kErrBadTag, {true, true, false, false}, 2},
       {"type beyond the table", Batch().add(TagRef{kPlain, 0}, 1u).add(TagRef{0xFFFF, 0}, 3u).add(TagRef{kPlain, 3}, 4u),
        kErrBadTag, {true, false, false}, 1},
@@ -335,6 +339,72 @@ TEST_F(TagValuesTest, ABatchGoesOnOrStopsByTheFailureOfItsElement) {
   }
 }
 
+rk_message_record message(const char* data, uint8_t mark) {
+  rk_message_record r{};
+  r.data = addr_of(data);
+  r.length = static_cast<uint16_t>(strlen(data));
+  memset(r.caller_fields, mark, sizeof r.caller_fields);
+  return r;
+}
+
+TEST_F(TagValuesTest, AMailboxWriteAppendsAMessageAndAReadTakesTheFirst) {
+  static const char first[] = "first", second[] = "second!";
+  struct {
+    const char* name;
+    TagRef tag;
+  } cases[] = {{"per application", {kMailbox, 1}}, {"shared", {kSharedMailbox, 0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool shared = c.tag.type == kSharedMailbox;
+    ASSERT_EQ(write(Batch().add(c.tag, message(first, 1))), 0);
+    ASSERT_EQ(rk_forced_write(kMe, &c.tag, 1, Batch().add(c.tag, message(second, 2)).bytes.data()), 0);
+    EXPECT_EQ(val(value<MsgQueue>(c.tag).count), 2);
+    EXPECT_EQ(val(change(c.tag).change_word), kChangeBits);
+    EXPECT_EQ(val(change(c.tag, 1).change_word), shared ? kChangeBits : 0u);
+
+    char got[16] = {};
+    rk_message_record into{addr_of(got), sizeof got, 0, {}};
+    ASSERT_EQ(rk_read(kMe, &c.tag, 1, &into), 0);
+    EXPECT_EQ(std::string(got, into.length), "first");
+    EXPECT_EQ(val(into.caller_fields[13]), 1);
+    EXPECT_EQ(val(change(c.tag).change_word), kChangeBits) << "a read of a mailbox that still holds messages clears nothing";
+    ASSERT_EQ(rk_read(kMe, &c.tag, 1, &into), 0);
+    EXPECT_EQ(std::string(got, into.length), "second!");
+    EXPECT_EQ(val(change(c.tag).change_word), 0u) << "the last take clears every change bit";
+    EXPECT_EQ(val(change(c.tag, 1).change_word), 0u) << "in every application that shares it";
+
+    EXPECT_EQ(rk_read(kMe, &c.tag, 1, &into), -1);
+    EXPECT_EQ(rk_errno(kMe), kErrNoMessage);
+  }
+  // Into another application's mailbox.
+  const TagRef tag{kMailbox, 0};
+  ASSERT_EQ(rk_write_app(kMe, 0x0100, &tag, 1, Batch().add(tag, message(first, 3)).bytes.data()), 0);
+  EXPECT_EQ(val(value<MsgQueue>(tag, 1).count), 1);
+  EXPECT_EQ(val(value<MsgQueue>(tag, 0).count), 0);
+  EXPECT_EQ(val(change(tag, 1).change_word), kChangeBits);
+  EXPECT_EQ(val(change(tag, 0).change_word), 0u);
+}
+
+TEST_F(TagValuesTest, ARefusedMessageIsKeptAsTheBatchsErrorUnlessAReferenceFailsLater) {
+  const TagRef box{kMailbox, 0};
+  MsgQueue q = value<MsgQueue>(box);
+  q.limit_kib = 1;
+  memcpy(cell(box) + 4, &q, sizeof q);
+  std::vector<char> huge(1500, 'x');
+  const rk_message_record over{addr_of(huge.data()), 0, 1500, {}};
+
+  Batch b = Batch().add(TagRef{kPlain, 0}, 1u).add(box, over).add(TagRef{kPlain, 1}, 2u);
+  EXPECT_EQ(write(b), -1);
+  EXPECT_EQ(rk_errno(kMe), kErrMbxLimit);
+  EXPECT_EQ(value<uint32_t>({kPlain, 1}), 2u) << "the batch goes on";
+  EXPECT_EQ(val(change(box).change_word), 0u);
+  EXPECT_EQ(val(value<MsgQueue>(box).count), 0);
+
+  b = Batch().add(box, over).add(TagRef{kPlain, 8}, 2u);
+  EXPECT_EQ(write(b), -1);
+  EXPECT_EQ(rk_errno(kMe), kErrBadTag) << "a bad reference replaces a helper's error";
+}
+
 // A text at the very end of a page whose next page cannot be read: a
 // reader that goes one byte too far is stopped there.
 class GuardedText {
@@ -362,8 +432,8 @@ TEST_F(TagValuesTest, StringBuffersAreReservedOnceAndTextsAreCutToThem) {
   ASSERT_EQ(write(Batch().add(tag, rk_string_desc{0, 100, 0})), 0);
   rk_string_desc d = stored_text(tag);
   EXPECT_NE(d.buffer, 0u);
-  EXPECT_EQ(d.size, 100);
-  EXPECT_EQ(d.length, 0);
+  EXPECT_EQ(val(d.size), 100);
+  EXPECT_EQ(val(d.length), 0);
   EXPECT_EQ(val(change(tag).change_word), 0u) << "making room changes nothing";
   const Addr reserved = d.buffer;
 
@@ -374,14 +444,14 @@ TEST_F(TagValuesTest, StringBuffersAreReservedOnceAndTextsAreCutToThem) {
   ASSERT_EQ(write(Batch().add(small, text(ten))), 0);
   EXPECT_EQ(stored_string(small), "abcd");
   EXPECT_EQ(val(change(small).change_word), kChangeBits);
-  EXPECT_EQ(stored_text(small).size, 4) << "the buffer is kept, never grown";
+  EXPECT_EQ(val(stored_text(small).size), 4) << "the buffer is kept, never grown";
 
   // A descriptor whose length runs past its size: only size bytes are taken.
   GuardedText guarded("12345");
   ASSERT_EQ(write(Batch().add(tag, rk_string_desc{addr_of(guarded.text()), 5, 60})), 0);
   EXPECT_EQ(stored_string(tag), "12345");
   EXPECT_EQ(at<char>(reserved)[5], 0) << "terminated: the buffer has room";
-  EXPECT_EQ(stored_text(tag).buffer, reserved);
+  EXPECT_EQ(val(stored_text(tag).buffer), reserved);
   change(tag).change_word = 0;
   ASSERT_EQ(write(Batch().add(tag, rk_string_desc{addr_of(guarded.text()), 5, 60})), 0);
   EXPECT_EQ(val(change(tag).change_word), 0u) << "compared over the same bytes: the same text";
@@ -392,22 +462,22 @@ TEST_F(TagValuesTest, StringBuffersAreReservedOnceAndTextsAreCutToThem) {
   rk_string_desc into{addr_of(three), 3, 0};
   ASSERT_EQ(rk_read(kMe, &tag, 1, &into), 0);
   EXPECT_EQ(std::string(three, 4), "123x");
-  EXPECT_EQ(into.length, 3);
+  EXPECT_EQ(val(into.length), 3);
   rk_string_desc none{0, 50, 7};
   ASSERT_EQ(rk_read(kMe, &tag, 1, &none), 0);
-  EXPECT_EQ(none.buffer, 0u);
-  EXPECT_EQ(none.size, 50);
-  EXPECT_EQ(none.length, 7);
+  EXPECT_EQ(val(none.buffer), 0u);
+  EXPECT_EQ(val(none.size), 50);
+  EXPECT_EQ(val(none.length), 7);
   GuardedText reader("12345");
   rk_string_desc overlong{addr_of(reader.text()), 5, 200};
   ASSERT_EQ(rk_read(kMe, &tag, 1, &overlong), 0);
-  EXPECT_EQ(overlong.length, 200) << "already the same text: left as it was";
+  EXPECT_EQ(val(overlong.length), 200) << "already the same text: left as it was";
 
   // An empty text empties the tag and keeps its buffer.
   ASSERT_EQ(write(Batch().add(tag, rk_string_desc{0, 0, 0})), 0);
   d = stored_text(tag);
-  EXPECT_EQ(d.length, 0);
-  EXPECT_EQ(d.buffer, reserved);
+  EXPECT_EQ(val(d.length), 0);
+  EXPECT_EQ(val(d.buffer), reserved);
   EXPECT_EQ(at<char>(reserved)[0], 0);
   EXPECT_EQ(val(change(tag).change_word), kChangeBits);
 }
