@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench_rtdb.h"
 #include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/kernel_mutex.h"
@@ -20,29 +21,7 @@ namespace {
 
 using namespace rk;
 
-// One RTDB for the whole run, with client 0:0 registered to this process.
-struct BenchRtdb {
-  BenchRtdb() {
-    std::string ns = "rkbench" + std::to_string(getpid()) + "_";
-    setenv("RKNAMESPACE", ns.c_str(), 1);
-    rk_kusr ops{};
-    memcpy(ops.name, "OPS", 4);
-    ops.instances = 1;
-    rk_type_entry analog{};
-    analog.max = 100;
-    analog.usiz = 4;
-    analog.per_app = 1;
-    if (rk_create_rtdb("", "", "Bench", &ops, 1, &analog, 1, 0, 0, 0) < 0) abort();
-    AppBlock& app = at<AppBlock>(attachment().kgd->app_blocks)[0];
-    app.active = 1;
-    app.cpt[0].stat = kStatConfigured | kStatLive;
-    app.cpt[0].pid = static_cast<uint32_t>(getpid());
-    app.cpt[0].own_bit = 1;
-  }
-  ~BenchRtdb() { rk_unmap_kgd(); }
-};
-
-void setup() { static BenchRtdb rtdb; }
+void setup() { bench::bench_rtdb(); }
 
 void BM_KernelMutexNestedTake(benchmark::State& state) {
   setup();

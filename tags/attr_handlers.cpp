@@ -21,9 +21,7 @@ int call_attr_handlers(CptEntry* entry, ChangeEntry* change, void* cell, void* v
   return 0;
 }
 
-Screen screen_element(TagCall& call, const TagSite& site, void* element, uint32_t mask, int direction) {
-  const uint32_t bits = site.cell->attr_word & mask;
-  if (bits == 0) return Screen::kProceed;
+Screen run_handlers(TagCall& call, const TagSite& site, void* element, uint32_t bits, int direction) {
   // A refusing handler's own error number is told from none by clearing the
   // entry's for the dispatch; a call that does not fail keeps its old one.
   CptEntry* e = call.entry;

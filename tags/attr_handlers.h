@@ -31,10 +31,16 @@ int call_attr_handlers(CptEntry* entry, ChangeEntry* change, void* cell, void* v
 enum class Screen { kProceed, kSkip, kStop };
 
 // The handlers' verdict on one element of a batch: the tag's attribute word
-// ANDed with `mask` (the caller's read or write mask) selects them. On
+// ANDed with `mask` (the caller's read or write mask) selects them; a
+// client without a mask costs no look at the attribute word. On
 // kStop the batch's error is the one the refusing handler stored, or
 // kErrHandlerRefused when it stored none, so a batch a handler stopped
 // never succeeds.
-Screen screen_element(TagCall& call, const TagSite& site, void* element, uint32_t mask, int direction);
+Screen run_handlers(TagCall& call, const TagSite& site, void* element, uint32_t bits, int direction);
+
+inline Screen screen_element(TagCall& call, const TagSite& site, void* element, uint32_t mask, int direction) {
+  const uint32_t bits = mask == 0 ? 0 : site.cell->attr_word & mask;
+  return bits == 0 ? Screen::kProceed : run_handlers(call, site, element, bits, direction);
+}
 
 }  // namespace rk

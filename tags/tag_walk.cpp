@@ -2,8 +2,7 @@
 
 namespace rk {
 
-bool TypeRun::select(const Kgd* kgd, const AppBlock* app, uint16_t t) {
-  if (t == type) return true;
+bool TypeRun::look_up(const Kgd* kgd, const AppBlock* app, uint16_t t) {
   if (t >= kgd->ntypes || t >= kTypeSlots) return false;
   const TypeEntry* entry = at<TypeEntry>(kgd->type_table) + t;
   const uint16_t bytes = entry->usiz;

@@ -27,7 +27,10 @@ struct TypeRun {
 
   // Looks `type` up for `app`, unless it is the type found last. False for
   // a type not below the number of types or with usiz 0.
-  bool select(const Kgd* kgd, const AppBlock* app, uint16_t type);
+  bool select(const Kgd* kgd, const AppBlock* app, uint16_t t) { return t == type || look_up(kgd, app, t); }
+
+ private:
+  bool look_up(const Kgd* kgd, const AppBlock* app, uint16_t t);
 };
 
 // A tag in range, where the walk found it.
