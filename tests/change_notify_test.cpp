@@ -11,6 +11,7 @@
 #include "core/attachment.h"
 #include "rk.h"
 #include "support/kernel_test.h"
+#include "support/tag_rtdb_test.h"
 #include "support/test_rtdb_layouts.h"
 #include "support/waiting_clients.h"
 #include "tags/change_notify.h"
@@ -22,32 +23,12 @@ namespace {
 constexpr uint16_t kShared = 0;
 constexpr uint16_t kLocal = 1;
 
-class ChangeNotifyTest : public KernelTest {
+class ChangeNotifyTest : public TagRtdbTest {
  protected:
   void SetUp() override {
     KernelTest::SetUp();
-    rk_type_entry types[] = {type_entry("SHARED", 0, 8, 4, 0), type_entry("LOCAL", 0, 8, 4, 1)};
-    rk_kusr ops = kusr("OPS", 3);
-    ASSERT_GE(rk_create_rtdb("", "", "PLANT", &ops, 1, types, 2, 5, 0, 0), 0);
-    kgd_ = attachment().kgd;
-    for (uint32_t a = 0; a < 3; ++a) app(a)->active = 1;   // as the instances will start
+    create({type_entry("SHARED", 0, 8, 4, 0), type_entry("LOCAL", 0, 8, 4, 1)}, 3);
   }
-  void TearDown() override {
-    clients_.clear();
-    rk_unmap_kgd();
-    KernelTest::TearDown();
-  }
-  AppBlock* app(uint32_t a) const { return app_block(kgd_, a); }
-  ChangeEntry& change(uint32_t a, TagRef ref) const {
-    return at<ChangeEntry>(at<TagArrayPair>(app(a)->pairs)[ref.type].change_array)[ref.index];
-  }
-  Client& start(uint16_t id) {
-    clients_.push_back(start_client(id));
-    return *clients_.back();
-  }
-
-  Kgd* kgd_ = nullptr;
-  std::vector<std::unique_ptr<Client>> clients_;
 };
 
 TEST_F(ChangeNotifyTest, BroadcastStoresTheWordInEveryApplicationAndCollectsItsWaiters) {

@@ -17,6 +17,7 @@
 #include "core/errors.h"
 #include "rk.h"
 #include "support/kernel_test.h"
+#include "support/tag_rtdb_test.h"
 #include "support/test_rtdb_layouts.h"
 #include "support/waiting_clients.h"
 #include "tags/string_value.h"
@@ -56,31 +57,18 @@ rk_string_desc text(const char* s, uint16_t size = 0) {
   return rk_string_desc{addr_of(s), size != 0 ? size : n, n};
 }
 
-class TagValuesTest : public KernelTest {
+class TagValuesTest : public TagRtdbTest {
  protected:
   void SetUp() override {
     KernelTest::SetUp();
-    rk_type_entry types[] = {type_entry("PLAIN", 0, 8, 4),  type_entry("DOUBLE", 0, 4, 8),
-                             type_entry("DIGITAL", 1, 8, 2), type_entry("TEXT", 2, 4, 8),
-                             type_entry("SHARED", 0, 4, 4, 0), type_entry("NOTAGS", 0, 0, 2),
-                             type_entry("MAILBOX", 3, 2, 22),  type_entry("SHAREDMBX", 3, 2, 22, 0)};
-    rk_kusr ops = kusr("OPS", 2);
-    ASSERT_GE(rk_create_rtdb("", "", "PLANT", &ops, 1, types, 8, 5, 4, 0), 0);
-    kgd_ = attachment().kgd;
-    for (uint32_t a = 0; a < 2; ++a) app(a)->active = 1;
+    create({type_entry("PLAIN", 0, 8, 4), type_entry("DOUBLE", 0, 4, 8), type_entry("DIGITAL", 1, 8, 2),
+            type_entry("TEXT", 2, 4, 8), type_entry("SHARED", 0, 4, 4, 0), type_entry("NOTAGS", 0, 0, 2),
+            type_entry("MAILBOX", 3, 2, 22), type_entry("SHAREDMBX", 3, 2, 22, 0)},
+           2, 4);
     make_live(kMe, getpid());
     make_live(kOther, getpid());
   }
-  void TearDown() override {
-    clients_.clear();
-    rk_unmap_kgd();
-    KernelTest::TearDown();
-  }
-  AppBlock* app(uint32_t a) const { return app_block(kgd_, a); }
-  CptEntry& entry(uint16_t id) const { return *slot_entry(kgd_, id); }
-  ChangeEntry& change(TagRef ref, uint32_t a = 0) const {
-    return at<ChangeEntry>(at<TagArrayPair>(app(a)->pairs)[ref.type].change_array)[ref.index];
-  }
+  ChangeEntry& change(TagRef ref, uint32_t a = 0) const { return TagRtdbTest::change(a, ref); }
   // The tag's value cell: attribute word, then its kernel value.
   uint8_t* cell(TagRef ref, uint32_t a = 0) const {
     const TypeEntry& t = at<TypeEntry>(kgd_->type_table)[ref.type];
@@ -100,9 +88,6 @@ class TagValuesTest : public KernelTest {
   }
   uint32_t stat(uint16_t id, CptStat s) const { return val(entry(id).stats[s]); }
   int write(const Batch& b, uint16_t id = kMe) { return rk_write(id, b.refs.data(), b.count(), b.bytes.data()); }
-
-  Kgd* kgd_ = nullptr;
-  std::vector<std::unique_ptr<Client>> clients_;
 };
 
 TEST_F(TagValuesTest, EachKindIsWrittenAndReadBackInOneMixedBatch) {
