@@ -40,7 +40,8 @@ int string_assign(StringDesc* dp, const StringDesc* sp, bool may_allocate) {
   int result = kStringSame;
   if (string_differs(dp, &s)) {
     const uint16_t n = std::min(text_bytes(s), dp->size);
-    std::memcpy(at<uint8_t>(dp->buffer), at<uint8_t>(s.buffer), n);
+    // A caller may hand the tag its own buffer back.
+    std::memmove(at<uint8_t>(dp->buffer), at<uint8_t>(s.buffer), n);
     dp->length = n;
     result = kStringChanged;
   }
