@@ -15,6 +15,7 @@
 #include "core/client_ids.h"
 #include "core/kernel_mutex.h"
 #include "platform/named_event.h"
+#include "platform/named_object.h"
 #include "rk.h"
 
 namespace {
@@ -84,6 +85,9 @@ void BM_EventRoundTripBetweenProcesses(benchmark::State& state) {
   waitpid(child, nullptr, 0);
   os::close_handle(ping);
   os::close_handle(pong);
+  // Names stay until they are removed.
+  os::object_remove("bench_ping");
+  os::object_remove("bench_pong");
 }
 BENCHMARK(BM_EventRoundTripBetweenProcesses)->UseRealTime();
 
