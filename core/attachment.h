@@ -25,6 +25,7 @@ struct Attachment {
   uint32_t pid = 0;                 // the process that attached (a forked child did not)
   SegmentView* views = nullptr;     // one pair per segment table entry; pair 0 unused
   uint32_t nviews = 0;
+  uint32_t mapped = 1;              // segments 0 .. mapped-1 are all mapped here
   os::Handle mutexes[kMutexCount] = {};
   bool created_kgd = false;         // this process created the attached RTDB
   os::Handle* created_events = nullptr;  // the client events it made for it, one per slot

@@ -73,15 +73,22 @@ Addr new_segment(uint32_t size) {
   attachment().views[n] = SegmentView{h, view, true};
   // Published last: other processes act only on entries below the count.
   __atomic_store_n(&kgd->nsegs, n + 1, __ATOMIC_RELEASE);
+  if (attachment().mapped == n) attachment().mapped = n + 1;
   return static_cast<Addr>(base);
 }
 
 bool map_new_segments(CptEntry* entry) {
-  Kgd* kgd = attachment().kgd;
+  Attachment& att = attachment();
+  Kgd* kgd = att.kgd;
   if (kgd == nullptr) return false;
   uint32_t n = __atomic_load_n(&kgd->nsegs, __ATOMIC_ACQUIRE);
-  // Every segment is mapped already: nothing to lock.
-  if (entry != nullptr && entry->nmap >= n) return true;
+  // Every segment is mapped in this process already: nothing to lock. What
+  // is mapped is this process's to know: the entry's count may have been
+  // written by another process that used the same client id.
+  if (att.mapped >= n) {
+    if (entry != nullptr && entry->nmap != n) entry->nmap = static_cast<uint16_t>(n);
+    return true;
+  }
   std::lock_guard<std::recursive_mutex> g(g_views_mutex);
   if (!ensure_view_table(kgd)) return false;
   if (n > attachment().nviews) n = attachment().nviews;
@@ -95,6 +102,7 @@ bool map_new_segments(CptEntry* entry) {
     if (views[i].view == nullptr) map_segment(kgd, i);
     if (views[i].view == nullptr && missing == n) missing = i;
   }
+  att.mapped = missing;
   if (entry != nullptr) entry->nmap = static_cast<uint16_t>(missing);
   return missing == n;
 }

@@ -19,11 +19,11 @@ constexpr uint32_t segment_base_after(uint32_t next_free) { return (next_free & 
 // or is creating the RTDB.
 Addr new_segment(uint32_t size);
 
-// Maps every segment that this process does not have mapped yet. With an
-// entry, does nothing when the entry's nmap shows all segments mapped, and
-// afterwards sets nmap to the first segment still missing (the entries in
-// use when none is). False when some segment could not be mapped here; the
-// next call tries it again.
+// Maps every segment that this process does not have mapped yet; does
+// nothing when it has them all. With an entry, sets the entry's nmap to the
+// first segment still missing in this process (the entries in use when none
+// is). False when some segment could not be mapped here; the next call
+// tries it again.
 bool map_new_segments(CptEntry* entry);
 
 }  // namespace rk

@@ -368,5 +368,29 @@ TEST_F(KernelMemoryTest, AnotherProcessReachesABlockThroughItsHandle) {
   EXPECT_EQ(other.wait_exit(), 0);
 }
 
+TEST_F(KernelMemoryTest, ASegmentAddedThroughAnotherProcesssUseOfAnIdIsMappedByTheIdsOwner) {
+  Client owner;
+  owner.ok("rtdbopen " + std::to_string(rtdb_.kgd->index));
+  rtdb_.live(0x0001, static_cast<uint32_t>(owner.pid()));
+  EXPECT_EQ(owner.call("dblock 1"), "ok");
+  EXPECT_EQ(owner.call("dbunlock 1"), "ok");
+  // This process uses the owner's id: its grant and its new pool leave the
+  // entry saying that every segment is mapped, which holds here, not there.
+  const uint32_t segments = rtdb_.kgd->nsegs;
+  ASSERT_EQ(rk_lock(0x0001), 0);
+  rk_mem_handle h = 0;
+  ASSERT_EQ(rk_alloc_mem(0x0001, 200, &h), 0);
+  ASSERT_EQ(rk_unlock(0x0001), 0);
+  ASSERT_GT(val(rtdb_.kgd->nsegs), segments) << "no pool segment was added";
+  ASSERT_EQ(rk_lock(0x0001), 0);
+  ASSERT_EQ(rk_unlock(0x0001), 0);
+  EXPECT_EQ(val(rtdb_.apps[0].cpt[1].nmap), val(rtdb_.kgd->nsegs));
+  fill_pattern(payload(h), 208, 47);
+  // The owner maps the new segment at its next grant all the same.
+  EXPECT_EQ(owner.call("memcheck 1 " + std::to_string(h) + " 47"), "ok 0");
+  owner.send("exit 0");
+  EXPECT_EQ(owner.wait_exit(), 0);
+}
+
 }  // namespace
 }  // namespace rk::test
