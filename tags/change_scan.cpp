@@ -10,6 +10,22 @@
 
 namespace rk {
 
+bool begin_change_scan(TagCall& call, uint16_t id, const TagRef* refs, uint32_t count, const uint32_t* position,
+                       const void* buffer, uint32_t& start, int& rc) {
+  rc = -1;
+  if (!begin_tag_call(call, id)) return false;
+  if (refs == nullptr || position == nullptr || buffer == nullptr) {
+    rc = fail_tag_call(call, kErrNullArg);
+    return false;
+  }
+  start = *position;
+  if (start >= count) {
+    rc = fail_tag_call(call, kErrRange);
+    return false;
+  }
+  return true;
+}
+
 uint32_t change_scan(TagCall& call, const TagRef* refs, uint32_t count, uint32_t start, void* buffer,
                      uint32_t* attribute) {
   const uint32_t read_mask = call.entry->read_mask;
@@ -48,10 +64,9 @@ extern "C" {
 RK_API int rk_change_read_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint32_t* position,
                                void* buffer, uint32_t* attribute) {
   TagCall call;
-  if (!begin_tag_call(call, id)) return -1;
-  if (refs == nullptr || position == nullptr || buffer == nullptr) return fail_tag_call(call, kErrNullArg);
-  const uint32_t start = *position;
-  if (start >= count) return fail_tag_call(call, kErrRange);
+  uint32_t start = 0;
+  int rc = -1;
+  if (!begin_change_scan(call, id, refs, count, position, buffer, start, rc)) return rc;
   *position = change_scan(call, refs, count, start, buffer, attribute);
   return finish_tag_call(call);
 }

@@ -10,6 +10,13 @@
 
 namespace rk {
 
+// Starts a change scan or wait as every tag call starts, then refuses a
+// null refs, position or buffer with 10 and a position not below count
+// with 7, before any tag is looked at. False when the call ends there, rc
+// its result; else the lock is held and start is *position.
+bool begin_change_scan(TagCall& call, uint16_t id, const TagRef* refs, uint32_t count, const uint32_t* position,
+                       const void* buffer, uint32_t& start, int& rc);
+
 // Scans refs[start..count) for the first tag with the caller's own bit and
 // reads it (handlers of the read mask first, direction 1). Leaves in
 // call.error 0 when it read one, 11 when nothing was changed, 9 when it

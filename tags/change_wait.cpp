@@ -49,10 +49,9 @@ extern "C" {
 RK_API int rk_change_wait_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint32_t* position,
                                void* buffer, uint32_t* attribute) {
   TagCall call;
-  if (!begin_tag_call(call, id)) return -1;
-  if (refs == nullptr || position == nullptr || buffer == nullptr) return fail_tag_call(call, kErrNullArg);
-  const uint32_t start = *position;
-  if (start >= count) return fail_tag_call(call, kErrRange);
+  uint32_t start = 0;
+  int rc = -1;
+  if (!begin_change_scan(call, id, refs, count, position, buffer, start, rc)) return rc;
   // The scans find nothing with 11, which a successful wait must not leave
   // behind: the caller's number is given back.
   const int16_t before = call.entry->errnum;
@@ -65,7 +64,7 @@ RK_API int rk_change_wait_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t
       scan_round(call, refs, count, start, position, buffer, attribute);
     }
   }
-  const int rc = finish_tag_call(call);
+  rc = finish_tag_call(call);
   if (rc == 0) call.entry->errnum = before;
   return rc;
 }
