@@ -13,40 +13,21 @@
 #include "core/lock_queue.h"
 #include "rk.h"
 #include "support/kernel_test.h"
-#include "support/test_rtdb_layouts.h"
 #include "support/waiting_clients.h"
+#include "support/wake_rtdb.h"
 
 namespace rk::test {
 namespace {
 
-constexpr uint16_t kLocal = 0;
-constexpr uint16_t kShared = 1;
 constexpr uint16_t kMe = 0x0000;   // this process
 
-class ChangeWaitTest : public KernelTest {
+class ChangeWaitTest : public WakeRtdbTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
-    rk_type_entry types[] = {type_entry("LOCAL", 0, 8, 4, 1), type_entry("SHARED", 0, 8, 4, 0)};
-    rk_kusr ops = kusr("OPS", 2);
-    ASSERT_GE(rk_create_rtdb("", "", "PLANT", &ops, 1, types, 2, 5, 0, 0), 0);
-    kgd_ = attachment().kgd;
-    for (uint32_t a = 0; a < 2; ++a) app_block(kgd_, a)->active = 1;
+    WakeRtdbTest::SetUp();
     make_live(kMe, getpid());
   }
-  void TearDown() override {
-    clients_.clear();
-    rk_unmap_kgd();
-    KernelTest::TearDown();
-  }
-  ChangeEntry& change(uint32_t a, TagRef ref) const {
-    return at<ChangeEntry>(at<TagArrayPair>(app_block(kgd_, a)->pairs)[ref.type].change_array)[ref.index];
-  }
   const CptEntry& entry(uint16_t id) const { return *slot_entry(kgd_, id); }
-  Client& start(uint16_t id) {
-    clients_.push_back(start_client(id));
-    return *clients_.back();
-  }
   // Sends the change wait and returns once the client sleeps in it.
   bool wait_asleep(Client& c, uint16_t id, const std::string& list) {
     c.send("chgwait " + std::to_string(id) + " 0 " + list);
@@ -55,9 +36,6 @@ class ChangeWaitTest : public KernelTest {
   // True when the client has still not answered; asked only after whatever
   // could have woken it has happened, so a short bound does not decide.
   static bool still_asleep(Client& c) { return !c.reply_ready(100); }
-
-  Kgd* kgd_ = nullptr;
-  std::vector<std::unique_ptr<Client>> clients_;
 };
 
 TEST_F(ChangeWaitTest, EveryClientSlotHasItsOwnChangeBits) {

@@ -16,39 +16,14 @@
 #include "support/kernel_test.h"
 #include "support/test_rtdb_layouts.h"
 #include "support/waiting_clients.h"
+#include "support/wake_rtdb.h"
 
 namespace rk::test {
 namespace {
 
-constexpr uint16_t kLocal = 0;
-constexpr uint16_t kShared = 1;
-
-class TagWakeTest : public KernelTest {
+class TagWakeTest : public WakeRtdbTest {
  protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    rk_type_entry types[] = {type_entry("LOCAL", 0, 8, 4, 1), type_entry("SHARED", 0, 8, 4, 0)};
-    rk_kusr ops = kusr("OPS", 2);
-    ASSERT_GE(rk_create_rtdb("", "", "PLANT", &ops, 1, types, 2, 5, 0, 0), 0);
-    kgd_ = attachment().kgd;
-    for (uint32_t a = 0; a < 2; ++a) app_block(kgd_, a)->active = 1;
-  }
-  void TearDown() override {
-    clients_.clear();
-    rk_unmap_kgd();
-    KernelTest::TearDown();
-  }
-  ChangeEntry& change(uint32_t a, TagRef ref) const {
-    return at<ChangeEntry>(at<TagArrayPair>(app_block(kgd_, a)->pairs)[ref.type].change_array)[ref.index];
-  }
-  Client& start(uint16_t id) {
-    clients_.push_back(start_client(id));
-    return *clients_.back();
-  }
   static std::string ids(uint16_t id) { return std::to_string(id); }
-
-  Kgd* kgd_ = nullptr;
-  std::vector<std::unique_ptr<Client>> clients_;
 };
 
 TEST_F(TagWakeTest, AChangedTagWakesItsWaitersInTheApplicationsItChangedIn) {
