@@ -29,6 +29,8 @@ constexpr uint16_t kOther = 0x0003;   // another client of application 0
 constexpr uint32_t kMyBit = 1u << 0;
 constexpr uint32_t kOtherBit = 1u << 3;
 
+constexpr int kDirectionRead = 1;
+
 constexpr TagRef plain(uint16_t index) { return TagRef{kPlain, index}; }
 
 class ChangeBitsTest : public KernelTest {
@@ -157,6 +159,7 @@ TEST_F(ChangeBitsTest, NullPointersAreRefusedBeforeAnyTag) {
   EXPECT_EQ(rk_change_read(kMe, &ref, 1, nullptr, &got), -1);
   EXPECT_EQ(rk_change_wait(kMe, &ref, 1, &position, nullptr), -1);
   EXPECT_EQ(rk_change_read_all(kMe, &ref, 1, nullptr, &got), -1);
+  EXPECT_EQ(rk_change_read_all(kMe, &ref, 1, flags, nullptr), -1);
   EXPECT_EQ(rk_test_chng(kMe, &ref, 1, nullptr), -1);
   EXPECT_EQ(rk_set_chng(kMe, nullptr, 1), -1);
   EXPECT_EQ(rk_errno(kMe), kErrNullArg);
@@ -268,6 +271,66 @@ TEST_F(ChangeBitsTest, TestOfAnotherApplicationsClientNeedsOneThatLives) {
   EXPECT_EQ(flags[1], 0) << "a bad index leaves its flag 0";
   EXPECT_EQ(flags[2], 0);
   EXPECT_EQ(val(change(plain(0), 1).change_word), 1u << 2) << "a test clears nothing";
+}
+
+int g_answer = 0;
+int16_t g_error_to_store = 0;
+int g_direction = -1;
+int screen(CptEntry* e, ChangeEntry*, void*, void*, void*, int direction) {
+  g_direction = direction;
+  if (g_error_to_store != 0) e->errnum = g_error_to_store;
+  return g_answer;
+}
+
+TEST_F(ChangeBitsTest, ReadHandlersSeeTheChangedTagBeforeAScanReadsIt) {
+  CptEntry& me = entry(kMe);
+  me.handlers[2] = addr_of(reinterpret_cast<void*>(&screen));
+  me.read_mask = 0x04;
+  store_u32(cell(plain(1)), 0x04);   // screened; plain(2) is not
+  const TagRef list[] = {plain(0), plain(1), plain(2)};
+  struct Case {
+    const char* name;
+    int answer;
+    int16_t error_to_store;
+    int rc;
+    int16_t err;
+    uint32_t position, value;
+    bool screened_stays_changed;
+  } cases[] = {
+      {"let through", 0, 0, 0, 0, 1, 0x11, false},
+      {"skipped: passed over, still changed", 1, 0, 0, 0, 2, 0x12, true},
+      {"refused with an error", -1, kErrNoMessage, -1, kErrNoMessage, 1, 0, true},
+      {"refused without one", -1, 0, -1, kErrHandlerRefused, 1, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    clear_all_words();
+    change(plain(1)).change_word = kMyBit;
+    change(plain(2)).change_word = kMyBit;
+    g_answer = c.answer;
+    g_error_to_store = c.error_to_store;
+    g_direction = -1;
+    uint32_t position = 0, got = 0;
+    EXPECT_EQ(rk_change_read(kMe, list, 3, &position, &got), c.rc);
+    if (c.rc != 0) {
+      EXPECT_EQ(rk_errno(kMe), c.err);
+    }
+    EXPECT_EQ(g_direction, kDirectionRead);
+    EXPECT_EQ(position, c.position);
+    EXPECT_EQ(got, c.value);
+    EXPECT_EQ(val(change(plain(1)).change_word), c.screened_stays_changed ? kMyBit : 0u);
+
+    // The read of all changed tags screens the same way; a skipped tag keeps its flag.
+    if (c.answer != 1) continue;
+    uint16_t flags[3] = {};
+    uint32_t all[3] = {};
+    change(plain(2)).change_word = kMyBit;
+    EXPECT_EQ(rk_change_read_all(kMe, list, 3, flags, all), 0);
+    EXPECT_EQ(flags[1], 1);
+    EXPECT_EQ(all[1], 0u);
+    EXPECT_EQ(all[2], 0x12u);
+    EXPECT_EQ(val(change(plain(1)).change_word), kMyBit);
+  }
 }
 
 rk_message_record message(const char* data) {
