@@ -342,6 +342,87 @@ RK_API int rk_forced_write_attr(rk_client_id id, const rk_tag_ref* refs, uint32_
  * was woken). */
 RK_API int rk_wakeup(rk_client_id id, const uint32_t* mask, int mode);
 
+/* ---- Change bits ----
+ *
+ * Every tag has, in every application, one change bit per client slot (the
+ * client's own bit, 1 << slot): a change of the tag sets them all, the
+ * client's reads clear its own. Bit 31 of a change word is a digital tag's
+ * value and never a change bit. The calls below work in the caller's
+ * application, under one hold of the database lock, with the errors of a
+ * batch of tag values: 10 for a null pointer, 9 for a bad reference (a
+ * type that does not exist stops the call there, an index not below the
+ * type's count is passed over and the call goes on and still fails with
+ * 9), 60 or the handler's own number when a read handler refuses.
+ *
+ * A change scan reads one tag: from the element *position of refs on, the
+ * first whose change bit is the caller's, into the start of buffer (its
+ * usiz layout), clearing the caller's bit, and stores that element's index
+ * in *position; a caller that calls again with the same position walks
+ * every changed tag of its list in order. A mailbox is only looked at: its
+ * first message's record (length and caller fields, size 0, data address
+ * kept, no data copied) is stored and its change bits stay, so it is found
+ * again until a read takes its last message. A successful scan counts one
+ * read call and one tag. */
+
+/* A change scan. With attribute not null, the tag's attribute word is
+ * stored there too. 0, or -1 with 7 (*position not below count), 11 (no
+ * element from *position on has changed; *position becomes count), 9 (a bad
+ * reference: *position is the bad type's element, or the tag read after a
+ * bad index, which is read all the same), or a mailbox's 36 (no message). */
+RK_API int rk_change_read(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint32_t* position,
+                          void* buffer);
+RK_API int rk_change_read_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint32_t* position,
+                               void* buffer, uint32_t* attribute);
+
+/* For each element i, change_flags[i] becomes 1 when the tag has changed
+ * for the caller, else 0, and a changed tag is read into element i of the
+ * packed buffer (a mailbox as by a change scan). An element with a bad
+ * index keeps its flag. Finding nothing changed is success; a call without
+ * an error counts one read call and one tag. */
+RK_API int rk_change_read_all(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint16_t* change_flags,
+                              void* buffer);
+
+/* A change scan from *position to the end of the list and on from its
+ * start; when nothing is changed, the caller sleeps until one of the tags
+ * changes (it need not hold the lock, which is given to others meanwhile),
+ * then scans round the list once more. There is no time-out. 0 with the
+ * caller's error number as it was, or -1 with the errors of a change scan,
+ * 11 when the wake-up left nothing changed (an attribute change, a
+ * rk_wakeup), or rk_wait's: 27 or 34 for a signal, 26 when queued already.
+ * The caller's wait bits on the list are cleared again whatever happened. */
+RK_API int rk_change_wait(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint32_t* position,
+                          void* buffer);
+RK_API int rk_change_wait_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint32_t* position,
+                               void* buffer, uint32_t* attribute);
+
+/* change_flags[i] becomes 1 when the tag, in the application of `other`,
+ * has changed for the client `other`, else 0 (an element with a bad index
+ * gives 0). Nothing is cleared or counted. -1 with 57 when other's
+ * application does not run, 5 when no client lives in its slot.
+ * rk_test_chng is the caller's own test. */
+RK_API int rk_test_chng(rk_client_id id, const rk_tag_ref* refs, uint32_t count, uint16_t* change_flags);
+RK_API int rk_test_app_chng(rk_client_id id, rk_client_id other, const rk_tag_ref* refs, uint32_t count,
+                            uint16_t* change_flags);
+
+/* Set or clear the caller's change bit on each tag, or every change bit
+ * of each tag (a digital value stays), without waking anybody: a bit set
+ * by hand is a change for the caller alone. */
+RK_API int rk_set_chng(rk_client_id id, const rk_tag_ref* refs, uint32_t count);
+RK_API int rk_clear_chng(rk_client_id id, const rk_tag_ref* refs, uint32_t count);
+RK_API int rk_clear_all_chng(rk_client_id id, const rk_tag_ref* refs, uint32_t count);
+
+/* Set or clear the caller's wait bit on each tag: a change of a tag that
+ * carries it wakes the caller from rk_wait modes 1 and 3, and makes writers
+ * wake it whenever the tag changes while the bit stays. */
+RK_API int rk_set_wait(rk_client_id id, const rk_tag_ref* refs, uint32_t count);
+RK_API int rk_clear_wait(rk_client_id id, const rk_tag_ref* refs, uint32_t count);
+
+/* Kept for older clients: they do nothing and return 0. They take no
+ * arguments; an old caller that passes some loses nothing, since the caller
+ * removes what it pushed. */
+RK_API int rk_set_sync(void);
+RK_API int rk_clear_sync(void);
+
 /* ---- Names and signals ---- */
 
 /* The client id of the slot named `name` (case ignored; "#0:<slot>" names a

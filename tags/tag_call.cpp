@@ -36,9 +36,13 @@ int fail_tag_call(TagCall& call, int16_t err) {
 }
 
 int end_tag_call(TagCall& call, CptStat calls, CptStat tags, uint32_t counted) {
+  ++call.entry->stats[calls];
+  call.entry->stats[tags] += counted;
+  return finish_tag_call(call);
+}
+
+int finish_tag_call(TagCall& call) {
   CptEntry* e = call.entry;
-  ++e->stats[calls];
-  e->stats[tags] += counted;
   const int released = db_unlock(call.kgd, e, call.id);
   if (call.error != 0) {
     e->errnum = call.error;

@@ -38,4 +38,8 @@ int fail_tag_call(TagCall& call, int16_t err);
 // its own makes it -1 with the release's error.
 int end_tag_call(TagCall& call, CptStat calls, CptStat tags, uint32_t counted);
 
+// The same without statistics, for the calls that count only a success
+// (the change scans) or nothing at all (the change-bit operations).
+int finish_tag_call(TagCall& call);
+
 }  // namespace rk

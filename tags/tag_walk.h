@@ -49,30 +49,42 @@ inline TagSite site_of(const TypeRun& run, const TagRef& ref) {
 
 enum class Step { kNext, kStop };
 
+// A cursor for walks that do not go through a packed buffer: every element
+// gets the same place. The change scans read the one tag they find into the
+// start of the caller's buffer; the change-bit operations have no buffer.
+template <typename Byte>
+struct FixedElement {
+  Byte* element;
+  FixedElement& operator+=(uint32_t) { return *this; }
+  operator Byte*() const { return element; }
+};
+
 // Walks refs[0..count) in app's arrays with a cursor into the caller's
 // buffer that advances by each element's usiz whatever happens to it, and
 // hands every tag in range to visit(run, site, element, i), i indexing the
 // caller's attribute arrays. A bad type records 9 and ends the walk; an
 // index not below max records 9 and passes the element over. The walk also
-// ends when visit says kStop.
-template <typename Byte, typename Visit>
-void walk_tags(TagCall& call, const AppBlock* app, const TagRef* refs, uint32_t count, Byte* buffer,
-               Visit&& visit) {
+// ends when visit says kStop. Returns the index the walk ended at: the bad
+// type's, the one visit stopped at, or count.
+template <typename Cursor, typename Visit>
+uint32_t walk_tags(TagCall& call, const AppBlock* app, const TagRef* refs, uint32_t count, Cursor buffer,
+                   Visit&& visit) {
   TypeRun run;
   for (uint32_t i = 0; i < count; ++i) {
     const TagRef ref = refs[i];
     if (!run.select(call.kgd, app, ref.type)) {
       call.record(kErrBadTag);
-      return;
+      return i;
     }
-    Byte* element = buffer;
+    Cursor element = buffer;
     buffer += run.usiz;
     if (ref.index >= run.max) {
       call.record(kErrBadTag);
       continue;
     }
-    if (visit(run, site_of(run, ref), element, i) == Step::kStop) return;
+    if (visit(run, site_of(run, ref), element, i) == Step::kStop) return i;
   }
+  return count;
 }
 
 }  // namespace rk

@@ -36,4 +36,12 @@ int16_t read_value(Kgd* kgd, const TypeRun& run, const TagSite& site, uint8_t* e
   return 0;
 }
 
+int16_t read_changed_value(Kgd* kgd, const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id,
+                           uint32_t own_bit) {
+  if (run.kind != kKindMessage) return read_value(kgd, run, site, element, id, own_bit);
+  uint32_t peeked = 0;
+  return static_cast<int16_t>(msg_queue_peek(id, reinterpret_cast<MessageRecord*>(element),
+                                             reinterpret_cast<const MsgQueue*>(site.value()), 0, 1, &peeked));
+}
+
 }  // namespace rk

@@ -16,4 +16,11 @@ namespace rk {
 int16_t read_value(Kgd* kgd, const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id,
                    uint32_t own_bit);
 
+// As read_value, for the change scans: a mailbox is only looked at. The
+// first message's record goes to the caller's record and the queue and the
+// change bits stay, so a mailbox stays changed for as long as it holds a
+// message. Returns 0 or the error number of the peek.
+int16_t read_changed_value(Kgd* kgd, const TypeRun& run, const TagSite& site, uint8_t* element, uint16_t id,
+                           uint32_t own_bit);
+
 }  // namespace rk

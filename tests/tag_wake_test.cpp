@@ -14,22 +14,15 @@
 #include "core/lock_queue.h"
 #include "rk.h"
 #include "support/kernel_test.h"
-#include "support/tag_rtdb_test.h"
 #include "support/test_rtdb_layouts.h"
 #include "support/waiting_clients.h"
+#include "support/wake_rtdb.h"
 
 namespace rk::test {
 namespace {
 
-constexpr uint16_t kLocal = 0;
-constexpr uint16_t kShared = 1;
-
-class TagWakeTest : public TagRtdbTest {
+class TagWakeTest : public WakeRtdbTest {
  protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    create({type_entry("LOCAL", 0, 8, 4, 1), type_entry("SHARED", 0, 8, 4, 0)}, 2);
-  }
   static std::string ids(uint16_t id) { return std::to_string(id); }
 };
 
@@ -111,6 +104,7 @@ int g_handler_calls = 0;
 int count_calls(CptEntry*, ChangeEntry*, void*, void*, void*, int) { return ++g_handler_calls, 1; }
 
 TEST_F(TagWakeTest, HandlersRunOnlyInTheProcessOfTheirClient) {
+  g_handler_calls = 0;   // the suite may be run again in one process
   const TagRef tag{kLocal, 0};
   Client& other = start(0x0004);   // registered by another process
   make_live(0x0000, getpid());
