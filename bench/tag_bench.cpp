@@ -155,9 +155,8 @@ ChangeEntry& change_of(uint16_t index) {
 }
 
 // A write there and back: this process changes tag 1, on which client 0:1
-// in a child process waits; woken, the child changes tag 2, on which this
-// process waits. The wait bits are set by hand and stay set. The child ends
-// holding the lock, so that slot 1 is free for the next run.
+// in a child process sleeps in rk_change_wait; woken, the child changes
+// tag 2, on which this process sleeps the same way.
 void BM_WriteWakesWaiterInOtherProcess(benchmark::State& state) {
   bench_rtdb();
   RawTags* shared = raw_tags();
@@ -172,37 +171,30 @@ void BM_WriteWakesWaiterInOtherProcess(benchmark::State& state) {
     if (rk_map_firstkgd(&index) != 0) child_failed("rk_map_firstkgd", 0);
     const uint16_t me = 0x0001;
     open_events(&make_client(me, static_cast<uint32_t>(getpid())));
-    if (rk_lock(me) != 0) child_failed("rk_lock", me);
-    change_of(ping.index).wait_word = 1u << 1;
-    uint32_t v = 0;
+    // Only the changes made from here on count, and every write is one.
+    if (rk_clear_chng(me, &ping, 1) != 0) child_failed("rk_clear_chng", me);
+    uint32_t position = 0, seen = 0, v = 0;
     rk_read(me, &pong, 1, &v);
     for (;;) {
-      if (rk_wait(me, 1) != 0) child_failed("rk_wait", me);
-      if (shared->stop != 0) {
-        if (rk_unlock(me) != 0) child_failed("rk_unlock", me);
-        _exit(0);
-      }
+      if (rk_change_wait(me, &ping, 1, &position, &seen) != 0) child_failed("rk_change_wait", me);
+      if (shared->stop != 0) _exit(0);
       ++v;   // every write a change, in every run
       rk_write(me, &pong, 1, &v);
     }
   }
   // Until the child sleeps in its wait.
   while (app_block(attachment().kgd, 0)->cpt[1].wait_state != 2) sched_yield();
-  change_of(pong.index).wait_word |= 1u;
-  rk_lock(0);
-  uint32_t v = 0;
+  rk_clear_chng(0, &pong, 1);
+  uint32_t position = 0, seen = 0, v = 0;
   rk_read(0, &ping, 1, &v);
   for (auto _ : state) {
     ++v;
     rk_write(0, &ping, 1, &v);
-    if (rk_wait(0, 1) != 0) state.SkipWithError("rk_wait failed");
+    if (rk_change_wait(0, &pong, 1, &position, &seen) != 0) state.SkipWithError("rk_change_wait failed");
   }
-  change_of(pong.index).wait_word = 0;
   shared->stop = 1;
   rk_write(0, &ping, 1, &++v);
-  rk_unlock(0);
   waitpid(child, nullptr, 0);
-  change_of(ping.index).wait_word = 0;
   CptEntry& gone = app_block(attachment().kgd, 0)->cpt[1];
   gone.stat = 0;
   app_block(attachment().kgd, 0)->registered &= ~gone.own_bit;
