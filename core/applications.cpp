@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/kernel_objects.h"
+#include "core/list_blocks.h"
 #include "core/lock_queue.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
@@ -65,8 +66,11 @@ void configure_slot(CptEntry* e, const CptEntry& t, uint32_t slot) {
 
 // Claims a free block of the domain and writes its table, all under the
 // kernel mutex, so that no client registers into a half-written table. The
-// application index, or a negated error number.
-int start_instance(Kgd* kgd, const char* domain, const char* instance, const CptEntry* table) {
+// application index, or a negated error number. A tag list an earlier
+// instance left in a slot is freed at once when the database lock is free,
+// else it is put in lists_left. Kernel mutex held.
+int start_instance(Kgd* kgd, const char* domain, const char* instance, const CptEntry* table,
+                   ListBlock* lists_left) {
   if (active_app_by_names(domain, instance) != nullptr) return -kErrInUse;
   AppBlock* app = free_block(kgd, domain);
   if (app == nullptr) return -kErrNoSlot;
@@ -78,6 +82,8 @@ int start_instance(Kgd* kgd, const char* domain, const char* instance, const Cpt
     if (e->wait_state != kNotWaiting || kgd->lock_holder == addr_of(e)) {
       if (queue_cleanup(kgd, e) != 0) return -e->errnum;
     }
+    const ListBlock list = detach_list(e);
+    if (!free_list_if_unlocked(kgd, list)) lists_left[s] = list;
     configure_slot(e, table[s], s);
   }
   return static_cast<int>(app - app_block(kgd, 0));
@@ -143,11 +149,13 @@ RK_API int rk_init_app(const char* rtdb_name, const char* domain, const char* in
   if (kgd->state != 0) {
     open_mutexes(kgd);
     result = -kErrKernelMutex;
+    ListBlock lists_left[kSlots];
     if (kmutex_take(kSelf) == 0) {
       map_new_segments(nullptr);
-      result = start_instance(kgd, domain, instance, table);
+      result = start_instance(kgd, domain, instance, table, lists_left);
       kmutex_give(kSelf);
     }
+    free_lists_when_unlocked(kgd, lists_left, kSlots);
   }
   // A refused start leaves the process as it found it.
   if (result < 0 && attached_now) detach_rtdb();

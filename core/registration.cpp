@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/kernel_objects.h"
+#include "core/list_blocks.h"
 #include "core/lock_queue.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
@@ -55,8 +56,9 @@ int32_t choose_slot(const char* task, const char* domain, const char* instance, 
 }
 
 // Makes the slot the calling process's client. The id, or a negated error
-// number. Kernel mutex held.
-int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, const char* desc) {
+// number. The slot's old tag list is left in old_list, for the new client to
+// free once it can take the database lock. Kernel mutex held.
+int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, const char* desc, ListBlock* old_list) {
   CptEntry* e = &app->cpt[slot];
   const uint32_t a = static_cast<uint32_t>(app - app_block(kgd, 0));
   const uint16_t id = static_cast<uint16_t>(a << 8 | slot);
@@ -80,8 +82,7 @@ int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, cons
   e->stamp = 0;
   e->sig_pending = 0;
   e->sig_accepted = kAcceptedAtStart;
-  e->list_handle = 0;
-  e->list_count = 0;
+  *old_list = detach_list(e);
   copy_text(e->name, sizeof e->name, task);
   copy_text(e->desc, sizeof e->desc, desc);
   memset(e->stats, 0, sizeof e->stats);
@@ -148,14 +149,21 @@ RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* 
     open_mutexes(kgd);
     open_process_events();
     result = -kErrKernelMutex;
+    AppBlock* app = nullptr;
+    ListBlock old_list;
     if (kmutex_take(kSelf) == 0) {
-      AppBlock* app = nullptr;
       result = choose_slot(task, domain, instance, &app);
       if (result >= 0) {
-        result = take_slot(kgd, app, static_cast<uint32_t>(result), task, desc);
+        result = take_slot(kgd, app, static_cast<uint32_t>(result), task, desc, &old_list);
         attached_now = false;   // the process has an entry in the RTDB now
       }
       kmutex_give(kSelf);
+    }
+    // The block may be freed only under the database lock, which is not
+    // waited for under the kernel mutex.
+    if (result >= 0) {
+      const uint16_t id = static_cast<uint16_t>(result);
+      free_list_as(kgd, &app->cpt[slot_of(id)], id, old_list);
     }
   }
   // A refused registration leaves the process as it found it.
