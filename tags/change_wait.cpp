@@ -8,6 +8,7 @@
 #include "rk.h"
 #include "tags/change_marks.h"
 #include "tags/change_scan.h"
+#include "tags/change_sleep.h"
 #include "tags/tag_call.h"
 
 using namespace rk;
@@ -23,9 +24,11 @@ void scan_round(TagCall& call, const TagRef* refs, uint32_t count, uint32_t star
   *position = change_scan(call, refs, start, 0, buffer, attribute);
 }
 
-// Sleeps once for a tag change with the caller's wait bits on the list,
-// cleared again whatever the sleep's outcome. 0, or the error rk_wait left.
-int16_t sleep_on(TagCall& call, const TagRef* refs, uint32_t count) {
+}  // namespace
+
+namespace rk {
+
+int16_t sleep_on_changes(TagCall& call, const TagRef* refs, uint32_t count) {
   // The scans have been over every reference, so the marks meet no bad one;
   // the call's own result is the scan's all the same.
   const int16_t scanned = call.error;
@@ -42,7 +45,7 @@ int16_t sleep_on(TagCall& call, const TagRef* refs, uint32_t count) {
   return err;
 }
 
-}  // namespace
+}  // namespace rk
 
 extern "C" {
 
@@ -57,7 +60,7 @@ RK_API int rk_change_wait_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t
   const int16_t before = call.entry->errnum;
   scan_round(call, refs, count, start, position, buffer, attribute);
   if (call.error == kErrNoChange) {
-    if (const int16_t err = sleep_on(call, refs, count)) {
+    if (const int16_t err = sleep_on_changes(call, refs, count)) {
       call.error = err;
     } else {
       // Once only: a wake-up that left nothing changed ends with 11.
