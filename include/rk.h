@@ -423,6 +423,49 @@ RK_API int rk_clear_wait(rk_client_id id, const rk_tag_ref* refs, uint32_t count
 RK_API int rk_set_sync(void);
 RK_API int rk_clear_sync(void);
 
+/* ---- Tag lists ----
+ *
+ * Every client can own one tag list: tag references in the order they were
+ * given, duplicates kept, not checked until they are scanned (a bad one then
+ * gives 9). The list lives in a kernel memory block; installing a new list
+ * frees the old one, and a slot set up for a new client starts without a
+ * list. A list holds at most 15872 references, the largest kernel memory
+ * block (63488 bytes). */
+
+/* Installs `count` references from `tags` as the tag list of the live client
+ * called `name` in the caller's application, replacing its list; count 0
+ * removes it. The owner is then posted signal 2, which wakes it from
+ * rk_wait if it accepts the signal. 0, or -1 with 10 (null name, or null
+ * tags with count above 0), 13 (no slot of that name), 5 (no live client
+ * there: nothing is stored), 2 (count x 4 is 65536 or more), 7 (larger
+ * than a kernel memory block), 1 or 2 (no memory), 45. On failure the old
+ * list stays. */
+RK_API int rk_set_tag_list(rk_client_id id, const char* name, const rk_tag_ref* tags, uint32_t count);
+
+/* Copies the caller's own list into buffer, room for `capacity` references,
+ * and stores its length in *count_out, also when the call then fails. 0, or
+ * -1 with 10 (null count_out; null buffer with a list), 30 (no list), 2
+ * (capacity below the length). */
+RK_API int rk_get_tag_list(rk_client_id id, rk_tag_ref* buffer, uint32_t capacity, uint32_t* count_out);
+
+/* A change scan of the caller's own list from its start: the first listed
+ * tag that changed for the caller is read into value (which needs room for
+ * the largest caller-side size in the list), its change bit cleared, its
+ * position stored in *index and its reference in *tag_out. Does not block.
+ * 0, or -1 with 10 (a null pointer), 30 (no list), 11 (nothing changed;
+ * *index is the list's length), or a change scan's errors. */
+RK_API int rk_change_read_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_t* index, void* value);
+
+/* As rk_change_read_tag_list, but from the position *index holds on entry,
+ * and when nothing from there on changed the caller sleeps once until a
+ * listed tag changes or an accepted signal arrives, then scans once more
+ * from the same position (over the list as it is then). 0 with the caller's
+ * error number as it was, or -1 with 10, 30, 7 (*index not below the
+ * length), 11 (nothing changed, even after the sleep), 27 or 34 (the sleep
+ * was ended by the termination signal or another accepted one; signal 2
+ * when the list is replaced), or a change scan's errors. */
+RK_API int rk_change_wait_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_t* index, void* value);
+
 /* ---- Names and signals ---- */
 
 /* The client id of the slot named `name` (case ignored; "#0:<slot>" names a
