@@ -56,8 +56,9 @@ int32_t choose_slot(const char* task, const char* domain, const char* instance, 
 }
 
 // Makes the slot the calling process's client. The id, or a negated error
-// number. The slot's old tag list is left in old_list, for the new client to
-// free once it can take the database lock. Kernel mutex held.
+// number. The slot's old tag list is freed here when nobody holds the
+// database lock, else left in old_list for the new client to free under
+// the lock. Kernel mutex held.
 int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, const char* desc, ListBlock* old_list) {
   CptEntry* e = &app->cpt[slot];
   const uint32_t a = static_cast<uint32_t>(app - app_block(kgd, 0));
@@ -83,6 +84,7 @@ int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, cons
   e->sig_pending = 0;
   e->sig_accepted = kAcceptedAtStart;
   *old_list = detach_list(e);
+  if (free_list_if_unlocked(kgd, *old_list)) old_list->held = false;
   copy_text(e->name, sizeof e->name, task);
   copy_text(e->desc, sizeof e->desc, desc);
   memset(e->stats, 0, sizeof e->stats);
@@ -159,8 +161,8 @@ RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* 
       }
       kmutex_give(kSelf);
     }
-    // The block may be freed only under the database lock, which is not
-    // waited for under the kernel mutex.
+    // A block still held could not be freed under the kernel mutex, which
+    // never waits for the database lock.
     if (result >= 0) {
       const uint16_t id = static_cast<uint16_t>(result);
       free_list_as(kgd, &app->cpt[slot_of(id)], id, old_list);
