@@ -2,16 +2,19 @@
 // block of the list its earlier client had goes back to the pools: clients
 // that come and go leave no blocks behind.
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "core/lock_queue.h"
 #include "rk.h"
 #include "storage/kernel_memory.h"
 #include "storage/pool_check.h"
 #include "support/kernel_test.h"
 #include "support/test_rtdb_layouts.h"
 #include "support/unaligned.h"
+#include "support/waiting_clients.h"
 
 namespace rk::test {
 namespace {
@@ -29,6 +32,7 @@ class TagListSlotsTest : public KernelTest {
     ASSERT_EQ(rk_init_app("Plant", "OPS", "B", table.data()), 1);
   }
   void TearDown() override {
+    clients_.clear();
     rk_exit_trap();
     rk_unmap_kgd();
     KernelTest::TearDown();
@@ -47,7 +51,13 @@ class TagListSlotsTest : public KernelTest {
     return id;
   }
 
+  Client& client() {
+    clients_.push_back(std::make_unique<Client>());
+    return *clients_.back();
+  }
+
   Kgd* kgd_ = nullptr;
+  std::vector<std::unique_ptr<Client>> clients_;
 };
 
 TEST_F(TagListSlotsTest, ReRegistrationFreesTheListOfTheSlotsEarlierClient) {
@@ -68,6 +78,27 @@ TEST_F(TagListSlotsTest, ReRegistrationFreesTheListOfTheSlotsEarlierClient) {
     EXPECT_EQ(pool_check(kgd_), "");
     ASSERT_EQ(rk_proc_exit(0x0003), 0);
   }
+}
+
+// The block is not freed under another client's lock: the new client
+// frees it once the lock comes to it.
+TEST_F(TagListSlotsTest, ARegistrationWhileTheLockIsHeldFreesTheBlockOnceItGetsTheLock) {
+  ASSERT_EQ(pump_with_list("A"), 0x0003);
+  ASSERT_EQ(rk_proc_exit(0x0003), 0);
+  Client& holder = client();
+  ASSERT_EQ(holder.call("procinitapp VALVE Plant OPS A"), "ok 0");
+  ASSERT_EQ(holder.call("dblock 0"), "ok");
+  Client& pump = client();
+  pump.send("procinitapp PUMP Plant OPS A");
+  ASSERT_TRUE(reaches_state(entry(0x0003), kWaitLock));
+  EXPECT_EQ(val(entry(0x0003).list_count), 0) << "the slot is without a list at once";
+  EXPECT_EQ(blocks(), 1u) << "the block waits for the lock";
+  ASSERT_EQ(holder.call("dbunlock 0"), "ok");
+  EXPECT_EQ(pump.reply(), "ok 3");
+  EXPECT_EQ(blocks(), 0u);
+  EXPECT_EQ(pump.call("errno 3"), "ok 0");
+  EXPECT_EQ(val(entry(0x0003).lock), 0) << "and gave the lock back";
+  EXPECT_EQ(pool_check(kgd_), "");
 }
 
 TEST_F(TagListSlotsTest, ARestartedInstanceFreesTheListsOfItsEarlierClients) {
