@@ -11,15 +11,18 @@
 
 namespace rk {
 
-bool resolve_list_caller(TagCall& call, uint16_t id) {
+bool begin_list_call(TagCall& call, uint16_t id, bool pointers_given) {
   call.kgd = attachment().kgd;
   call.app = resolve_app(id);
   call.entry = resolve_owned(call.app, id);
   call.id = id;
-  return call.entry != nullptr;
+  if (call.entry == nullptr) return false;
+  if (!pointers_given) {
+    call.entry->errnum = kErrNullArg;
+    return false;
+  }
+  return db_lock(call.kgd, call.entry, id) == 0;
 }
-
-bool lock_list_caller(TagCall& call) { return db_lock(call.kgd, call.entry, call.id) == 0; }
 
 int16_t read_own_list(TagCall& call, uint32_t* count, uint32_t* handle) {
   if (kmutex_take(call.id) != 0) return kErrKernelMutex;

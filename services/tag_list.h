@@ -15,12 +15,12 @@ namespace rk {
 
 constexpr int kSigTagList = 2;   // tells a client that its tag list was replaced
 
-// Resolves the caller with the ownership rule; takes no lock. False when
-// the id does not resolve: the call returns -1 and stores nothing.
-bool resolve_list_caller(TagCall& call, uint16_t id);
-
-// Takes the caller's database lock; false when it failed, its error stored.
-bool lock_list_caller(TagCall& call);
+// Starts a tag-list call: resolves the caller with the ownership rule,
+// refuses it with 10 when its pointers are not all there (no lock taken),
+// then takes its database lock. False when the call ends here with -1:
+// nothing is stored for an id that does not resolve, the lock stored its
+// own error when it failed.
+bool begin_list_call(TagCall& call, uint16_t id, bool pointers_given);
 
 // Reads the caller's own count and handle under the kernel mutex. 0, or 45
 // when the mutex failed. Database lock held.

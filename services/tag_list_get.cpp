@@ -33,12 +33,7 @@ extern "C" {
 
 RK_API int rk_get_tag_list(rk_client_id id, rk_tag_ref* buffer, uint32_t capacity, uint32_t* count_out) {
   TagCall call;
-  if (!resolve_list_caller(call, id)) return -1;
-  if (count_out == nullptr) {
-    call.entry->errnum = kErrNullArg;
-    return -1;
-  }
-  if (!lock_list_caller(call)) return -1;
+  if (!begin_list_call(call, id, count_out != nullptr)) return -1;
   call.error = get_list(call, buffer, capacity, count_out);
   return finish_tag_call(call);
 }

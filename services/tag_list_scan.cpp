@@ -51,12 +51,7 @@ extern "C" {
 
 RK_API int rk_change_read_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_t* index, void* value) {
   TagCall call;
-  if (!resolve_list_caller(call, id)) return -1;
-  if (tag_out == nullptr || index == nullptr || value == nullptr) {
-    call.entry->errnum = kErrNullArg;
-    return -1;
-  }
-  if (!lock_list_caller(call)) return -1;
+  if (!begin_list_call(call, id, tag_out != nullptr && index != nullptr && value != nullptr)) return -1;
   std::vector<TagRef> list;
   call.error = copy_own_list(call, list);
   if (call.error == 0) scan_list(call, list, 0, tag_out, index, value);
@@ -65,14 +60,10 @@ RK_API int rk_change_read_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_
 
 RK_API int rk_change_wait_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_t* index, void* value) {
   TagCall call;
-  if (!resolve_list_caller(call, id)) return -1;
-  if (tag_out == nullptr || index == nullptr || value == nullptr) {
-    call.entry->errnum = kErrNullArg;
-    return -1;
-  }
-  // The first scan's 11 must not outlast a wait that then finds a tag.
+  if (!begin_list_call(call, id, tag_out != nullptr && index != nullptr && value != nullptr)) return -1;
+  // The first scan's 11 must not outlast a wait that then finds a tag: the
+  // number is the caller's as it was (the lock, when it succeeds, stores none).
   const int16_t before = call.entry->errnum;
-  if (!lock_list_caller(call)) return -1;
   wait_list(call, tag_out, index, value);
   const int rc = finish_tag_call(call);
   if (rc == 0) call.entry->errnum = before;

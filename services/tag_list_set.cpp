@@ -94,12 +94,7 @@ extern "C" {
 
 RK_API int rk_set_tag_list(rk_client_id id, const char* name, const rk_tag_ref* tags, uint32_t count) {
   TagCall call;
-  if (!resolve_list_caller(call, id)) return -1;
-  if (name == nullptr) {
-    call.entry->errnum = kErrNullArg;
-    return -1;
-  }
-  if (!lock_list_caller(call)) return -1;
+  if (!begin_list_call(call, id, name != nullptr)) return -1;
   call.error = set_list(call, name, tags, count);
   return finish_tag_call(call);
 }
