@@ -58,6 +58,12 @@ const RegisterCommand commands[] = {
        r.size = sizeof text - 1;
        rk_read_mbx(id_of(a), ref_of(a, 1), &r, 0) == 0 ? reply_ok(text) : reply_err(rk_errno(id_of(a)));
      }},
+    // mbxown <id> <type> <index> <own>: rk_set_owner_mbx.
+    {"mbxown",
+     [](const Args& a) {
+       rk_set_owner_mbx(id_of(a), ref_of(a, 1), static_cast<uint32_t>(a.dec(3))) == 0 ? reply_ok()
+                                                                                      : reply_err(rk_errno(id_of(a)));
+     }},
     // mbxwaiton <id> <type> <index>: rk_set_wait on the mailbox tag.
     {"mbxwaiton",
      [](const Args& a) {
