@@ -19,6 +19,14 @@ int16_t find_mailbox(const Kgd* kgd, const AppBlock* app, TagRef ref, Mailbox* b
   return 0;
 }
 
+int16_t find_target_mailbox(const TagCall& call, uint16_t target, const void* record, TagRef ref, AppBlock** app,
+                            Mailbox* box) {
+  *app = mailbox_target(call, target);
+  if (*app == nullptr) return kErrAppInactive;
+  if (record == nullptr) return kErrNullArg;
+  return find_mailbox(call.kgd, *app, ref, box);
+}
+
 int end_mailbox_call(TagCall& call, int err) {
   if (err != 0) call.record(static_cast<int16_t>(err));
   return finish_tag_call(call);

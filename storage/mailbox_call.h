@@ -27,6 +27,13 @@ struct Mailbox {
 // names; null when it does not run. The target's slot is not looked at.
 AppBlock* mailbox_target(const TagCall& call, uint16_t target);
 
+// The checks of a call on one message of a mailbox in the target's
+// application, in their order: the target runs (kErrAppInactive), the
+// caller's record is given (kErrNullArg), the reference names a mailbox
+// (find_mailbox). 0 with *app and *box filled, or the error.
+int16_t find_target_mailbox(const TagCall& call, uint16_t target, const void* record, TagRef ref, AppBlock** app,
+                            Mailbox* box);
+
 // Finds the mailbox `ref` names in app. 0, or kErrBadTag for a type not
 // below the number of types, kErrNotMailbox for a type of another value
 // kind, kErrBadTag again for a type without element size or an index not

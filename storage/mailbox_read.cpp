@@ -34,11 +34,9 @@ RK_API int rk_read_app_mbx(rk_client_id id, rk_client_id target, rk_tag_ref ref,
                            uint32_t index) {
   TagCall call;
   if (!begin_tag_call(call, id)) return -1;
-  AppBlock* app = mailbox_target(call, target);
-  if (app == nullptr) return end_mailbox_call(call, kErrAppInactive);
-  if (record == nullptr) return end_mailbox_call(call, kErrNullArg);
+  AppBlock* app = nullptr;
   Mailbox box;
-  int err = find_mailbox(call.kgd, app, ref, &box);
+  int err = find_target_mailbox(call, target, record, ref, &app, &box);
   if (err == 0) {
     // The owner is judged by the caller's id, whichever application it reads.
     err = msg_queue_take(id, box.site.change, record, box.queue(), index);

@@ -4,7 +4,6 @@
 // clients waiting on it, as a tag change does: wake reason 2, so a client
 // that waits for a mailbox alone (rk_wait mode 2) is not released by a
 // write. A refused message wakes nobody.
-#include "core/errors.h"
 #include "rk.h"
 #include "storage/mailbox_call.h"
 #include "storage/msg_queue.h"
@@ -17,11 +16,9 @@ extern "C" {
 RK_API int rk_write_app_mbx(rk_client_id id, rk_client_id target, rk_tag_ref ref, const rk_message_record* record) {
   TagCall call;
   if (!begin_tag_call(call, id)) return -1;
-  AppBlock* app = mailbox_target(call, target);
-  if (app == nullptr) return end_mailbox_call(call, kErrAppInactive);
-  if (record == nullptr) return end_mailbox_call(call, kErrNullArg);
+  AppBlock* app = nullptr;
   Mailbox box;
-  int err = find_mailbox(call.kgd, app, ref, &box);
+  int err = find_target_mailbox(call, target, record, ref, &app, &box);
   if (err == 0) err = msg_queue_put(id, box.site.change, box.queue(), record);
   if (err == 0) {
     WriteWake wake;
