@@ -466,6 +466,78 @@ RK_API int rk_change_read_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_
  * when the list is replaced), or a change scan's errors. */
 RK_API int rk_change_wait_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_t* index, void* value);
 
+/* ---- Mailboxes ----
+ *
+ * A mailbox is a tag of a message-queue type (stat 3): a first-in,
+ * first-out queue of messages, each taking its length + 30 bytes of the
+ * mailbox's limit. Besides rk_read and rk_write, which take the first
+ * message and append one, these calls work on a single mailbox named by a
+ * reference passed by value. The `_app` calls reach the mailbox in the
+ * application of `target` (its slot is not used; the caller's own when both
+ * ids are of one application); the others, the caller's own. Every
+ * application reaches the same queue of a type whose values are shared.
+ * Each call holds the database lock while it runs. 0, or -1 with the error
+ * number, checked in this order: 57 the target's application does not run;
+ * 10 a required pointer is null; 9 a type that does not exist, 35 a type
+ * that is no mailbox type, 9 a type without element size or an index not
+ * below its count; then the call's own (36 no message at that position,
+ * 37 the mailbox has another owner, 46 over the limit, 1, 2 or 7 from
+ * kernel memory). A call whose id does not resolve returns -1 and stores
+ * nothing. */
+
+/* Stores the number of queued messages in *count. */
+RK_API int rk_count_mbx(rk_client_id id, rk_tag_ref ref, uint32_t* count);
+
+/* Fills records with up to n queued messages from position `start` (0 the
+ * oldest), leaving them queued: each record gets the message's length and
+ * the writer's caller fields, size 0, and keeps its data address; no data
+ * is copied. *n_out is the number filled. 36 when start is not below the
+ * count; n 0 with start below the count gives 0 records. */
+RK_API int rk_query_mbx(rk_client_id id, rk_tag_ref ref, rk_message_record* records, uint32_t start, uint32_t n,
+                        uint32_t* n_out);
+
+/* Takes message `index` (0 the oldest) into the record: at most its size of
+ * data to its data address (none without one), the rest of a longer
+ * message lost, its length set to what was delivered, the writer's caller
+ * fields. A take that empties the mailbox clears its change bits, in every
+ * application for a shared type. 36 when index is not below the count, 37
+ * when another client owns the mailbox, even an empty one. */
+RK_API int rk_read_mbx(rk_client_id id, rk_tag_ref ref, rk_message_record* record, uint32_t index);
+RK_API int rk_read_app_mbx(rk_client_id id, rk_client_id target, rk_tag_ref ref, rk_message_record* record,
+                           uint32_t index);
+
+/* Appends a copy of the record's message (length bytes from its data
+ * address, none when that is 0) with its caller fields. The mailbox becomes
+ * changed for every client of the application (of every application, for a
+ * shared type), the clients waiting on it as a tag change are woken (rk_wait
+ * modes 1 and 3; mode 2 alone is not), and an owner is posted signal 3.
+ * Anybody may write, owned mailbox or not. A refused write changes nothing
+ * and wakes nobody: 46 when the mailbox's limit (its own, else the
+ * default) would be passed, 7 when the message does not fit a kernel
+ * memory block (63458 data bytes at most). */
+RK_API int rk_write_mbx(rk_client_id id, rk_tag_ref ref, const rk_message_record* record);
+RK_API int rk_write_app_mbx(rk_client_id id, rk_client_id target, rk_tag_ref ref, const rk_message_record* record);
+
+/* own nonzero: the caller becomes the mailbox's owner, the only client that
+ * may read it; own 0: the mailbox has no owner. 37 when another client owns
+ * it. The mailbox stays owned by the slot when its client leaves. */
+RK_API int rk_set_owner_mbx(rk_client_id id, rk_tag_ref ref, uint32_t own);
+
+/* For each of the n references, mode 1 sets the mailbox's limit (KiB, 0 for
+ * the default) from limits[i], any other mode stores it in limits[i]. The
+ * first bad reference ends the call with its error; the mailboxes before it
+ * stay done. The pointers are needed only when n is above 0. Messages
+ * already queued stay. */
+RK_API int rk_limit_mbx(rk_client_id id, uint16_t mode, const rk_tag_ref* refs, uint32_t n, uint16_t* limits);
+RK_API int rk_limit_app_mbx(rk_client_id id, rk_client_id target, uint16_t mode, const rk_tag_ref* refs, uint32_t n,
+                            uint16_t* limits);
+
+/* The RTDB's default mailbox limit in KiB (0 at creation: no limit), for
+ * mailboxes whose own limit is 0: mode 1 sets it from *limit, any other
+ * mode stores it in *limit. No client id is needed. 0, or -1 (no error
+ * number) for a null limit, no attached RTDB or a failed kernel mutex. */
+RK_API int rk_limit_mbx_default(uint16_t mode, uint16_t* limit);
+
 /* ---- Names and signals ---- */
 
 /* The client id of the slot named `name` (case ignored; "#0:<slot>" names a
