@@ -37,15 +37,26 @@ constexpr uint32_t bit_of(int slot) { return 1u << slot; }
 // it would mark its slot unused.
 bool definable(const AttrRecord& r) { return r.length >= 0 && r.name[0] != 0; }
 
+// Resolves the caller, refuses missing arrays with 10 and takes the kernel
+// mutex, under which the table is read and filled. Null when the call ends
+// there with -1.
+CptEntry* open_table(rk_client_id id, bool arrays_given) {
+  CptEntry* e = resolve_owned(resolve_app(id), id);
+  if (e == nullptr) return nullptr;
+  if (!arrays_given) {
+    refuse_call(e, kErrNullArg);
+    return nullptr;
+  }
+  return kmutex_take(id) == 0 ? e : nullptr;
+}
+
 }  // namespace
 
 extern "C" {
 
 RK_API int rk_define_attr(rk_client_id id, uint32_t count, const rk_attr_record* records, uint32_t* bits_out) {
-  CptEntry* e = resolve_owned(resolve_app(id), id);
+  CptEntry* e = open_table(id, records != nullptr && bits_out != nullptr);
   if (e == nullptr) return -1;
-  if (records == nullptr || bits_out == nullptr) return refuse_call(e, kErrNullArg);
-  if (kmutex_take(id) != 0) return -1;
   AttrRecord* table = attachment().kgd->attrs;
   int16_t error = 0;
   for (uint32_t i = 0; i < count; ++i) {
@@ -80,10 +91,8 @@ RK_API int rk_define_attr(rk_client_id id, uint32_t count, const rk_attr_record*
 }
 
 RK_API int rk_get_attr_name(rk_client_id id, uint32_t count, rk_attr_record* records_out, const uint32_t* bits) {
-  CptEntry* e = resolve_owned(resolve_app(id), id);
+  CptEntry* e = open_table(id, records_out != nullptr && bits != nullptr);
   if (e == nullptr) return -1;
-  if (records_out == nullptr || bits == nullptr) return refuse_call(e, kErrNullArg);
-  if (kmutex_take(id) != 0) return -1;
   const AttrRecord* table = attachment().kgd->attrs;
   bool bit0 = false;
   for (uint32_t i = 0; i < count; ++i) {
@@ -100,10 +109,8 @@ RK_API int rk_get_attr_name(rk_client_id id, uint32_t count, rk_attr_record* rec
 
 // Looks at every slot, used or not: an unused one holds length 0.
 RK_API int rk_get_attr_bit(rk_client_id id, uint32_t count, const rk_attr_record* records, uint32_t* bits_out) {
-  CptEntry* e = resolve_owned(resolve_app(id), id);
+  CptEntry* e = open_table(id, records != nullptr && bits_out != nullptr);
   if (e == nullptr) return -1;
-  if (records == nullptr || bits_out == nullptr) return refuse_call(e, kErrNullArg);
-  if (kmutex_take(id) != 0) return -1;
   const AttrRecord* table = attachment().kgd->attrs;
   bool missing = false;
   for (uint32_t i = 0; i < count; ++i) {
