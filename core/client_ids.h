@@ -54,4 +54,11 @@ CptEntry* resolve_entry(AppBlock* app, uint16_t id);
 // own process (kFlagOwnerCheck), null unless the caller registered the slot.
 CptEntry* resolve_owned(AppBlock* app, uint16_t id);
 
+// Ends a call refused after its id resolved: err becomes the client's error
+// number and the result is -1.
+inline int refuse_call(CptEntry* entry, int16_t err) {
+  entry->errnum = err;
+  return -1;
+}
+
 }  // namespace rk

@@ -31,10 +31,9 @@ constexpr uint16_t kFlagEveryone = 4;    // named objects accessible to everyone
 // Slot n of the table stands for attribute bit 1 << n.
 constexpr int kAttrSlots = 32;
 constexpr int kAttrNameBytes = 32;
-struct AttrRecord {
-  char name[kAttrNameBytes];  // any bytes; a first byte 0 marks an unused slot
-  int32_t length;             // leading name bytes that count; stored as at most 32
-};
+// Name: any bytes, a first byte 0 marks an unused slot. Length: the
+// leading name bytes that count, stored as at most 32.
+using AttrRecord = rk_attr_record;
 RK_CHECK_SIZE(AttrRecord, 36);
 RK_CHECK_OFFSET(AttrRecord, name, 0);
 RK_CHECK_OFFSET(AttrRecord, length, 32);

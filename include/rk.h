@@ -110,6 +110,14 @@ typedef struct rk_message_record {
   uint8_t caller_fields[14];  /* the writer's, handed to the reader unchanged */
 } rk_message_record;
 
+/* An attribute (36 bytes): a name of arbitrary bytes, not necessarily
+ * NUL-terminated, of which the first `length` count (at most 32). A first
+ * byte of 0 marks an unused slot of the Attribute Table. */
+typedef struct rk_attr_record {
+  char name[32];
+  int32_t length;
+} rk_attr_record;
+
 #pragma pack(pop)
 
 /* The error number of the client's last failed call, sign-extended; -1 when
@@ -608,6 +616,77 @@ RK_API int rk_set_app_term_flag(rk_client_id id, rk_client_id target_id);
  * application. Takes no lock, works for any process's client and counts
  * the call in the client's first statistics counter. */
 RK_API int rk_test_term_flag(rk_client_id id);
+
+/* ---- Attributes ---- */
+
+/* An attribute is a named bit: the RTDB keeps a table of 32 names for all
+ * applications, and the name in slot n stands for bit 1 << n. Every tag
+ * carries an attribute word, one per value array, whose bits may be set
+ * whether defined or not. A value that stands for one attribute is turned
+ * into its slot by its lowest set bit. */
+
+/* A function of the client's own process that sees the client's reads
+ * (read 1) and writes (read 0) of the tags whose attribute word meets its
+ * read or write mask, before the value is touched: its entry, the tag's
+ * change entry, value cell, kernel value (the cell past its attribute
+ * word) and the caller's element. It returns -1 to fail the whole call
+ * (with the error number it stored in the entry), 1 to pass the tag over,
+ * anything else to let it be handled. Handlers of the bits that meet the
+ * mask run from bit 0 up; the first nonzero result ends them. A handler is
+ * called only in the process that installed it. */
+typedef int (*rk_attr_handler)(rk_cpt_entry* entry, void* change, void* cell, void* value, void* element,
+                               int read);
+
+/* Defines each of the `count` records, or finds it when a used slot holds
+ * the same length and the same leading bytes, and stores its bit in
+ * bits_out. A new record takes the first unused slot, whole, its length cut
+ * to 32. -1 with the first of: 10 for a null array; 7 for a record whose
+ * length is negative or whose first byte is 0 (its bit becomes 0, no slot is
+ * taken, the others go on); 38 when no slot is left for a new record, which
+ * ends the call there (the bits before it are stored, the rest left as they
+ * were); 45. */
+RK_API int rk_define_attr(rk_client_id id, uint32_t count, const rk_attr_record* records, uint32_t* bits_out);
+
+/* For each bit, copies the record of its slot, used or not, into
+ * records_out. -1 with 10 for a null array, or 39 when a bit is 0: that
+ * output is left as it was and the others are done. */
+RK_API int rk_get_attr_name(rk_client_id id, uint32_t count, rk_attr_record* records_out, const uint32_t* bits);
+
+/* For each record, the bit of the first slot holding the same length and
+ * leading bytes, used or not. -1 with 10 for a null array, or 40 when a
+ * record matches no slot (a negative length matches none): its bit becomes
+ * 0 and the others are done. */
+RK_API int rk_get_attr_bit(rk_client_id id, uint32_t count, const rk_attr_record* records, uint32_t* bits_out);
+
+/* Adds each element of bits to the caller's read (write) mask and makes
+ * handlers[i] the handler of its lowest bit, replacing the one before; a
+ * null handler leaves the bit without effect. The masks only grow. Only the
+ * process registered in the slot may install handlers: from any other
+ * process the call returns -1 and stores nothing, whatever the RTDB's rule
+ * for client ids. -1 with 10 for a null array, the database lock's error,
+ * or 39 for a bit value of 0, which is passed over while the others are
+ * done. */
+RK_API int rk_set_read_mask(rk_client_id id, uint32_t count, const uint32_t* bits, const rk_attr_handler* handlers);
+RK_API int rk_set_write_mask(rk_client_id id, uint32_t count, const uint32_t* bits, const rk_attr_handler* handlers);
+
+/* Replaces the caller's change mask with *mask: the attribute bits whose
+ * change wakes the caller while it waits on a tag. -1 with 10 for a null
+ * mask, or the database lock's error. */
+RK_API int rk_set_change_mask(rk_client_id id, const uint32_t* mask);
+
+/* Changes the attribute word of each tag in the caller's application with
+ * values[i]: op 0 sets its bits, 1 clears them, 2 toggles them. A word
+ * that changed wakes the clients waiting on the tag whose change mask meets
+ * the changed bits (in every application for a shared type); no change
+ * bits are set. -1 with 10 for a null array, 7 for an op other than 0..2,
+ * checked in that order before the lock is taken; 9 as for a batch (a bad
+ * type ends it, a bad index passes the tag over). */
+RK_API int rk_modify_attr(rk_client_id id, const rk_tag_ref* tags, uint32_t count, const uint32_t* values, int op);
+
+/* Stores the attribute word of each tag of the caller's application in
+ * words_out; a tag with a bad index leaves its element as it was. -1 with 10
+ * for a null array, or 9 as for rk_modify_attr. */
+RK_API int rk_query_attr(rk_client_id id, const rk_tag_ref* tags, uint32_t count, uint32_t* words_out);
 
 #ifdef __cplusplus
 }
