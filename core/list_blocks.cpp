@@ -48,7 +48,7 @@ void free_lists_when_unlocked(Kgd* kgd, ListBlock* blocks, uint32_t count) {
 void free_list_as(Kgd* kgd, CptEntry* e, uint16_t id, const ListBlock& block) {
   if (!block.held) return;
   // A new client starts with its own error number, not this lock's: a lock
-// that fails only loses the block to the pools.
+  // that fails only loses the block to the pools.
   const int16_t before = e->errnum;
   if (db_lock(kgd, e, id) == 0) {
     mem_free(kgd, block.handle);
