@@ -185,8 +185,7 @@ RK_API int rk_lock_nowait(rk_client_id id) {
   if (kmutex_take(id) != 0) return -1;
   int result = -1;
   // A holder that has held the lock for a while may be gone.
-  if (kgd->lock_holder != 0 && still_resolves(id, e)) holder_gone(kgd);
-  if (kgd->lock_holder == 0 && still_resolves(id, e)) {
+  if (still_resolves(id, e) && (kgd->lock_holder == 0 || holder_gone(kgd)) && kgd->lock_holder == 0) {
     kgd->lock_holder = addr_of(e);
     ++e->stats[kStatLockGrants];
     e->lock = 1;

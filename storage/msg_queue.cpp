@@ -112,9 +112,9 @@ int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQ
   if (delivered != 0) memcpy(at<void>(mine.data), data_of(m.block), delivered);
   *record = reader_record(m.block, mine.data, mine.size, delivered);
 
-  // Freeing moves no block, so the message before stays where it was found.
+  // The message leaves the chain before its block is freed: a client killed
+  // in between leaves a block to the pools, never a link to a freed block.
   const uint32_t next = m.block->next;
-  if (const int error = mem_free(kgd, m.handle); error != 0) return error;
   queue->queued_bytes = queue->queued_bytes - (length + kMsgBlockHeader);
   queue->count = static_cast<uint16_t>(count - 1);
   if (index == 0) {
@@ -130,7 +130,7 @@ int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQ
   } else {
     before.block->next = next;
   }
-  return 0;
+  return mem_free(kgd, m.handle);
 }
 
 int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const MessageRecord* record) {
