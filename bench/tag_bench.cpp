@@ -149,11 +149,6 @@ BENCHMARK(BM_Write1000TagsRaw);
   _exit(1);
 }
 
-ChangeEntry& change_of(uint16_t index) {
-  const AppBlock* app = app_block(attachment().kgd, 0);
-  return at<ChangeEntry>(at<TagArrayPair>(app->pairs)[kAnalog].change_array)[index];
-}
-
 // A write there and back: this process changes tag 1, on which client 0:1
 // in a child process sleeps in rk_change_wait; woken, the child changes
 // tag 2, on which this process sleeps the same way.

@@ -40,11 +40,10 @@ RK_CHECK_OFFSET(AttrRecord, length, 32);
 
 // Configuration time: hour, minute, second, hundredths, day, month, year,
 // weekday, then one word without a defined value.
-struct ConfigTime {
-  uint16_t hour, minute, second, hundredths, day, month, year, weekday;
-  uint16_t spare;
-};
+using ConfigTime = rk_config_time;
 RK_CHECK_SIZE(ConfigTime, 18);
+RK_CHECK_OFFSET(ConfigTime, weekday, 14);
+RK_CHECK_OFFSET(ConfigTime, spare, 16);
 
 // Kernel global data: the header of segment 0.
 struct Kgd {
@@ -273,6 +272,31 @@ RK_CHECK_OFFSET(AppBlock, instance, 44);
 RK_CHECK_OFFSET(AppBlock, cpt, 60);
 RK_CHECK_OFFSET(AppBlock, pairs, 26906);
 
+// Records that monitoring and configuring processes exchange with the
+// kernel, laid out like the tables they are copied from.
+RK_CHECK_SIZE(rk_globals, 32);
+RK_CHECK_OFFSET(rk_globals, queue_head, 2);
+RK_CHECK_OFFSET(rk_globals, registered, 4);
+RK_CHECK_OFFSET(rk_globals, queued, 8);
+RK_CHECK_OFFSET(rk_globals, waiting, 12);
+RK_CHECK_OFFSET(rk_globals, lock_tick, 28);
+RK_CHECK_SIZE(rk_seg_record, 16);
+RK_CHECK_OFFSET(rk_seg_record, size, 4);
+RK_CHECK_OFFSET(rk_seg_record, used, 8);
+RK_CHECK_OFFSET(rk_seg_record, free, 12);
+RK_CHECK_SIZE(rk_env_record, 268);
+RK_CHECK_OFFSET(rk_env_record, status_tag, 4);
+RK_CHECK_OFFSET(rk_env_record, message_tag, 8);
+RK_CHECK_OFFSET(rk_env_record, app_dir, 12);
+RK_CHECK_OFFSET(rk_env_record, pgm_dir, 76);
+RK_CHECK_OFFSET(rk_env_record, cmdline, 140);
+RK_CHECK_SIZE(rk_kinst_record, sizeof(AppBlock));
+RK_CHECK_OFFSET(rk_kinst_record, instance1, offsetof(AppBlock, instance1));
+RK_CHECK_OFFSET(rk_kinst_record, instance2, offsetof(AppBlock, instance2));
+RK_CHECK_OFFSET(rk_kinst_record, active, offsetof(AppBlock, active));
+RK_CHECK_OFFSET(rk_kinst_record, kusr, offsetof(AppBlock, kusr));
+RK_CHECK_OFFSET(rk_kinst_record, instance, offsetof(AppBlock, instance));
+
 // Per-application record, reserved in the format. The kernel keeps in it,
 // for each slot, when the process registered there started: with the
 // process id, that tells a client whose process died from a later process
@@ -376,20 +400,13 @@ constexpr uint16_t kPoolUnits = 3969;         // units from the first block; 32 
 constexpr uint32_t kMaxMemBytes = 63488;      // largest request: a whole empty pool
 
 // Kernel Memory Table entry: one memory pool. Sizes and counts in units.
-struct MemEntry {
-  Addr base;               // pool segment; the handle table starts here
-  Addr first_block;        // base + kPoolFirstBlock
-  Addr first_free;         // lowest free block, 0 when none
-  Addr last_block;         // highest block
-  uint16_t unit_bytes;     // kPoolUnitBytes
-  uint16_t slots;          // kPoolSlots
-  uint16_t next_slot;      // slot the next allocation takes; kPoolFree when none
-  uint16_t generation;     // a multiple of kGenerationStep
-  uint16_t nused;          // allocated blocks
-  uint16_t nfree;          // free blocks
-  uint16_t used_units;     // allocated units
-  uint16_t free_units;     // free units over all free blocks
-};
+// Monitoring tools read it whole, so the record is public: base (pool
+// segment; the handle table starts here), first_block (base +
+// kPoolFirstBlock), first_free (lowest free block, 0 when none), last_block,
+// unit_bytes (kPoolUnitBytes), slots (kPoolSlots), next_slot (slot the next
+// allocation takes; kPoolFree when none), generation (a multiple of
+// kGenerationStep), nused and nfree (blocks), used_units and free_units.
+using MemEntry = rk_mem_record;
 RK_CHECK_SIZE(MemEntry, 32);
 RK_CHECK_OFFSET(MemEntry, base, 0);
 RK_CHECK_OFFSET(MemEntry, first_block, 4);

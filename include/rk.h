@@ -688,6 +688,231 @@ RK_API int rk_modify_attr(rk_client_id id, const rk_tag_ref* tags, uint32_t coun
  * for a null array, or 9 as for rk_modify_attr. */
 RK_API int rk_query_attr(rk_client_id id, const rk_tag_ref* tags, uint32_t count, uint32_t* words_out);
 
+/* ---- Non-overwriting write and non-clearing read ---- */
+
+/* As rk_write in the caller's application, but the writer's own change
+ * bit stays clear after a change, so its next change scan does not report
+ * its own write, and no attribute handler runs. An element whose byte in
+ * no_overwrite is nonzero (no_overwrite may be null: none is) is not
+ * stored while the tag carries the writer's own change bit, that is when
+ * somebody (the writer's own rk_write included) changed it after the
+ * writer last read it or cleared its bit: the tag keeps that value and the
+ * element is no error. Mailboxes ignore protection: the message is
+ * appended. When kept_out is not null, kept_out[i] becomes 1 for an element
+ * kept so, else 0. Errors as rk_write. */
+RK_API int rk_write_no_overwrite(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values,
+                                 const uint8_t* no_overwrite);
+RK_API int rk_write_no_overwrite_kept(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values,
+                                      const uint8_t* no_overwrite, uint8_t* kept_out);
+/* As rk_read, but no change bit is cleared and no handler runs; a mailbox
+ * read still takes its first message. */
+RK_API int rk_read_no_clear(rk_client_id id, const rk_tag_ref* refs, uint32_t count, void* buffer);
+
+/* ---- Value conversion ----
+ *
+ * Type classes, as given in the type table: 0 digital (a digital type),
+ * 1 16-bit integer (a 2-byte plain type), 2 double (an 8-byte plain type),
+ * 3 string (a string type), 4 32-bit integer (a 4-byte plain type). */
+
+/* Copies the value of tag *source into tag *destination, converted between
+ * their classes, in every application that has its own values of the
+ * destination type (else once), each as rk_write_app of one element: change
+ * bits, wake-ups and statistics as for that write. Integers become text as
+ * "%ld", doubles as "%.14g" (at most 39 characters); text becomes numbers
+ * as atoi, atol and atof read it (its first 39 characters); doubles become
+ * integers truncated toward zero. A NaN, an infinity into a non-digital
+ * class, or a value outside the destination's integer range leaves that
+ * application's destination as it was, without error. Between tags of one
+ * class the destination also takes the source's change word. -1 with 10
+ * (null reference), 53 (the same tag twice; no lock taken), 9 (bad type or
+ * index of either), 54 (per-application source into a shared destination),
+ * 55 (both of class 5, or a class outside 0..4), or the write's error,
+ * which ends the move (the applications done before keep their value). */
+RK_API int rk_move(rk_client_id id, const rk_tag_ref* source, const rk_tag_ref* destination);
+
+/* ---- Introspection and dumps ----
+ *
+ * Read-only views of the kernel's tables for monitoring tools, which need
+ * only be attached (rk_map_firstkgd): none stores an error number. Every
+ * call gives -1 (a dump: only its two header lines, and 0) when the process
+ * is attached to no RTDB, and -1 for a null record or a negative index. */
+
+#pragma pack(push, 1)
+
+/* The state of the database lock and of one application (32 bytes). */
+typedef struct rk_globals {
+  uint16_t lock_holder;    /* client id holding the database lock, 0xFFFF for none */
+  uint16_t queue_head;     /* first client of the lock/wait queue, 0xFFFF for none */
+  uint32_t registered;     /* own bits of slots with a live client */
+  uint32_t queued;         /* own bits of queued slots */
+  uint32_t waiting[4];     /* own bits per wait state 1..4 */
+  uint32_t lock_tick;      /* tick of the last grant of the database lock */
+} rk_globals;
+
+/* One Kernel Segment Table entry (16 bytes). */
+typedef struct rk_seg_record {
+  uint32_t base;           /* address, the same in every process */
+  uint32_t size;
+  uint32_t used;
+  uint32_t free;
+} rk_seg_record;
+
+/* One Kernel Memory Table entry: a memory pool (32 bytes). Counts and
+ * sizes are in units of unit_bytes. */
+typedef struct rk_mem_record {
+  uint32_t base;
+  uint32_t first_block;
+  uint32_t first_free;     /* 0 when none */
+  uint32_t last_block;
+  uint16_t unit_bytes;
+  uint16_t slots;
+  uint16_t next_slot;
+  uint16_t generation;
+  uint16_t nused;          /* allocated blocks */
+  uint16_t nfree;          /* free blocks */
+  uint16_t used_units;
+  uint16_t free_units;
+} rk_mem_record;
+
+#pragma pack(pop)
+
+/* The kernel version word: major in the high byte, minor in the low (0x705). */
+RK_API int rk_get_version(void);
+/* The lock state and the first six words of the application of id (which
+ * must run), or of application 0. */
+RK_API int rk_get_app_globals(rk_client_id id, rk_globals* record);
+RK_API int rk_get_globals(rk_globals* record);
+/* Counts of the segment and memory tables in use, and entry n of each
+ * (-1 when n is not below the count or the entry is empty). */
+RK_API int rk_get_nsegs(void);
+RK_API int rk_get_seg(int n, rk_seg_record* record);
+RK_API int rk_get_nmems(void);
+RK_API int rk_get_mem(int n, rk_mem_record* record);
+/* The number of types (0 when the kernel mutex fails), and type n: stat,
+ * max, usiz, ksiz, type_class, per_app and name are filled; change_bytes,
+ * value_bytes and shared_values are left as the caller had them. */
+RK_API int rk_get_ntypes(void);
+RK_API int rk_get_type(int n, rk_type_entry* record);
+/* Describes type slot n, which exists but is not laid out yet (for a
+ * configuring process before clients run): stat, max, usiz and type_class
+ * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;
+ * string: 8; message queue: 22) and written back to record; max x
+ * (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
+ * type with 9 until its arrays exist. -1 when n is not below the number of
+ * types, the type is laid out already, the record is refused or no space
+ * is left. */
+RK_API int rk_set_type(int n, rk_type_entry* record);
+/* For each of the n references: offsets[i] the running sum of the usiz of
+ * the types before it (the element's place in a packed buffer), classes[i]
+ * its type class, or -1 for a type that does not exist (-3 for type
+ * 65535), -2 for an index not below max (-3 for index 65535). Either array
+ * may be null. -1 when any code is negative. */
+RK_API int rk_get_tag_info(const rk_tag_ref* tags, uint32_t n, int16_t* classes, uint16_t* offsets);
+/* 31, the slots of an application, attached or not. */
+RK_API int rk_get_nprocs(void);
+/* Copies the slot of id, live or not, into record: link, the six texts,
+ * type, stat, nmap, prty, config, lock, wait_state, errnum, pid, stamp, the
+ * statistics, id and env_refs[0]; the other fields are left as they were. */
+RK_API int rk_get_proc(rk_client_id id, rk_cpt_entry* record);
+/* Configures the slot of id, which must hold no live client: type, stat,
+ * prty, name and desc from record; errnum, nmap, pid, lock, link,
+ * wait_state, stamp and the statistics become 0 in the slot and in record;
+ * the slot's signals start as at registration and it has no tag list. */
+RK_API int rk_set_proc(rk_client_id id, rk_cpt_entry* record);
+
+/* The four dumps write a title line, a column line and one row per entry
+ * into text, every line ending in CR LF, and a NUL; they return 0. The
+ * largest text each can write, NUL included, follows from the table
+ * limits: at most 65535 segments and memory pools (a segment count and a
+ * pool index are 16 bits wide), 200 types, 31 slots. */
+#define RK_DUMP_SEGS_MAX (31 + 34 + 65535 * 51 + 1)
+#define RK_DUMP_MEMS_MAX (30 + 40 + 65535 * 52 + 1)
+#define RK_DUMP_TYPES_MAX (33 + 41 + 200 * 31 + 1)
+#define RK_DUMP_PROCS_MAX (31 + 70 + 31 * 100 + 1)
+RK_API int rk_dump_segs(char* text);
+RK_API int rk_dump_mems(char* text);
+RK_API int rk_dump_types(char* text);
+/* Configured slots of application 0 only. */
+RK_API int rk_dump_procs(char* text);
+
+/* ---- Environment, users and instances ---- */
+
+#pragma pack(push, 1)
+
+/* A slot's environment (268 bytes). */
+typedef struct rk_env_record {
+  rk_tag_ref control_tag;
+  rk_tag_ref status_tag;
+  rk_tag_ref message_tag;
+  char app_dir[64];        /* read only */
+  char pgm_dir[64];        /* read only */
+  char cmdline[128];       /* the slot's configured command line */
+} rk_env_record;
+
+/* An application instance (the size of an application block, 26910 bytes,
+ * of which these fields are used). */
+typedef struct rk_kinst_record {
+  uint8_t reserved0[28];
+  uint32_t instance1;      /* words free for the configuring process */
+  uint32_t instance2;
+  uint32_t active;         /* 1 while the instance runs */
+  int32_t kusr;            /* index of its domain's kusr record */
+  char instance[16];       /* instance name */
+  uint8_t reserved60[26910 - 60];
+} rk_kinst_record;
+
+/* A local time and a word the kernel only keeps (18 bytes). */
+typedef struct rk_config_time {
+  uint16_t hour, minute, second, hundredths, day, month, year, weekday;
+  uint16_t spare;
+} rk_config_time;
+
+#pragma pack(pop)
+
+/* At most len bytes of the RTDB name, always NUL-terminated in the last. */
+RK_API int rk_get_name(char* buffer, int len);
+/* The application and program directories (64 bytes each); id is not used. */
+RK_API int rk_get_app_dir(rk_client_id id, char* buffer);
+RK_API int rk_get_pgm_dir(rk_client_id id, char* buffer);
+/* The configured command line (128 bytes) and the control, status and
+ * message tags of the live client id. */
+RK_API int rk_get_cmd_line(rk_client_id id, char* buffer);
+RK_API int rk_get_ctrl_tag(rk_client_id id, rk_tag_ref* tag);
+RK_API int rk_get_stat_tag(rk_client_id id, rk_tag_ref* tag);
+RK_API int rk_get_msg_tag(rk_client_id id, rk_tag_ref* tag);
+/* The environment of the slot of id, registered or not. rk_set_env stores
+ * the three tags and at most 127 characters of the command line, always
+ * NUL-terminated; the directories are not written back. */
+RK_API int rk_get_env(rk_client_id id, rk_env_record* record);
+RK_API int rk_set_env(rk_client_id id, const rk_env_record* record);
+/* The domains: their count, one by name (case ignored) or by index. */
+RK_API int rk_get_nkusrs(void);
+RK_API int rk_get_kusr(const char* kusr_name, rk_kusr* record);
+RK_API int rk_nth_kusr(int n, rk_kusr* record);
+/* The application instances: their count; one by domain and instance name
+ * (case ignored; the record is cleared first, and its kusr is -1 when
+ * there is none) or by index (the record stays cleared when there is none);
+ * rk_set_kinst stores instance1 (which & 1) and instance2 (which & 2). */
+RK_API int rk_get_nkinsts(void);
+RK_API int rk_get_kinst(const char* kusr_name, const char* inst_name, rk_kinst_record* record);
+RK_API int rk_nth_kinst(int n, rk_kinst_record* record);
+RK_API int rk_set_kinst(int n, int which, const rk_kinst_record* record);
+/* mode 0: copies the RTDB's configuration time (its creation time until
+ * set) into record; mode 1: stores record as the configuration time. */
+RK_API int rk_last_newconfig(int mode, rk_config_time* record);
+
+/* ---- Application memory reset ---- */
+
+/* Puts the tag data of the application of id back to its initial state:
+ * values and attribute words of its own (per-application) types zeroed,
+ * strings emptied (their buffers kept), mailboxes emptied with their
+ * messages' memory given back, no owner and no limit; every change entry
+ * of the application cleared (a shared digital tag keeps its value).
+ * Other applications and shared values stay. Waiters are not woken. id
+ * should be a live client of that application: without one, mailboxes are
+ * left alone. 0, or -1 when the application does not run. */
+RK_API int rk_reset_app_mem(rk_client_id id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -137,7 +137,7 @@ TEST_F(TagListTest, GetTagListAlwaysTellsTheLengthOfTheList) {
     n = 99;
     const int rc = rk_get_tag_list(kMe, c.buffer, c.capacity, c.count_out ? &n : nullptr);
     EXPECT_EQ(rc, c.err == 0 ? 0 : -1);
-    if (c.err != 0) EXPECT_EQ(rk_errno(kMe), c.err);
+    if (c.err != 0) { EXPECT_EQ(rk_errno(kMe), c.err); }
     EXPECT_EQ(n, c.count_out ? 3u : 99u);
   }
   buffer.resize(3);
