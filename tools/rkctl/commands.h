@@ -1,0 +1,25 @@
+// The monitoring commands of rkctl, each in a file of its own. Each returns
+// the exit code and throws Failure for a one-line error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/rkctl/dumps.h"
+#include "tools/rkctl/rtdb_session.h"
+
+namespace rkctl {
+
+int list_rtdbs(bool json);
+int dump_table(const std::string& rtdb, DumpTable table, bool json);
+int get_tags(const Target& target, const std::vector<std::string>& tags, bool json);
+int set_tags(const Target& target, const std::vector<std::string>& assignments);
+// count 0: until Ctrl-C.
+int watch_tags(const Target& target, const std::vector<std::string>& tags, bool take, long count);
+int send_message(const Target& target, const std::string& tag, const std::string& message);
+int list_mailbox(const Target& target, const std::string& tag, bool take, bool json);
+int post_signal(const Target& target, const std::string& name, const std::string& signal);
+int stop_client(const Target& target, const std::string& name);
+int top_view(const std::string& rtdb, bool once, bool json, double interval_s);
+
+}  // namespace rkctl
