@@ -1,10 +1,13 @@
 # make test: install what is missing, configure, build and run every test.
 # make check: the same suite built with AddressSanitizer and UBSan, in its own tree.
+# make demo: the demo plant for ten seconds, with a summary at the end.
+# make install PREFIX=P: the header, librk.so, rkctl, rk.pc and the CMake package.
 BUILD ?= build
 CHECK ?= build-check
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test check bootstrap clean
+.PHONY: all build test check demo install bootstrap clean
+PREFIX ?= /usr/local
 
 all: build
 
@@ -27,6 +30,12 @@ $(CHECK)/build.ninja: | bootstrap
 check: bootstrap $(CHECK)/build.ninja
 	@cmake --build $(CHECK) -j $(JOBS)
 	@cd $(CHECK) && ctest -j $(JOBS) --output-on-failure --timeout 300
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(CHECK)

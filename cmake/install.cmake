@@ -1,0 +1,22 @@
+# cmake --install: the header, librk.so with its soname, rkctl, a pkg-config
+# file and a CMake package (find_package(rk) gives rk::rk).
+include(CMakePackageConfigHelpers)
+
+install(TARGETS rk EXPORT rkTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS rkctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES include/rk.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(EXPORT rkTargets NAMESPACE rk:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/rk)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/rkConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/rkConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/rk)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/rkConfigVersion.cmake
+  VERSION 7.5.0 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rkConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/rkConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/rk)
+
+# The prefix is found from where the file lies, so the tree can be moved.
+file(RELATIVE_PATH RK_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/rk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/rk.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
