@@ -54,7 +54,7 @@ struct Plant {
   std::string name;
   std::string program_dir;
   std::string app_dir;
-  uint32_t segments = 0;
+  uint32_t segments = 16;
   uint32_t memories = 16;
   bool world = false;
   double stop_timeout_s = 5.0;

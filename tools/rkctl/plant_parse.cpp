@@ -147,7 +147,7 @@ void read_rtdb(Reader& r, const toml::table& root, Plant& p) {
   p.name = r.text(*t, "rtdb.", "name", kNameMax, true, true);
   p.program_dir = r.text(*t, "rtdb.", "program_dir", kDirMax, false);
   p.app_dir = r.text(*t, "rtdb.", "app_dir", kDirMax, false);
-  p.segments = static_cast<uint32_t>(r.integer(*t, "rtdb.", "segments", 0, kMaxSegments, 0));
+  p.segments = static_cast<uint32_t>(r.integer(*t, "rtdb.", "segments", 0, kMaxSegments, 16));
   p.memories = static_cast<uint32_t>(r.integer(*t, "rtdb.", "memories", 1, kMaxMemories, 16));
   p.world = r.boolean(*t, "rtdb.", "world", false);
   if (const toml::node* s = t->get("stop_timeout")) {

@@ -145,7 +145,7 @@ class Run {
         const rk_client_id target = static_cast<rk_client_id>(apps_[a] << 8);
         if (rk_write_app(static_cast<rk_client_id>(id_), target, refs.data(), ty.count, values.data()) != 0) {
           throw Failure("rkctl run: no room for the text buffers of type " + ty.name + " (error " +
-                        std::to_string(rk_errno(static_cast<rk_client_id>(id_))) + ")");
+                        std::to_string(rk_errno(static_cast<rk_client_id>(id_))) + "): raise rtdb.segments");
         }
       }
     }
