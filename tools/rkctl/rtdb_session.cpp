@@ -97,6 +97,11 @@ Session::Session(const Target& target) : attached_(target.rtdb) {
 Session::~Session() {
   on_interrupt(nullptr);
   rk_proc_exit(id_);
+  // Leaving keeps the slot configured under our name; a tool run each
+  // second would use up the instance. Free it again.
+  auto blank = std::make_unique<rk_cpt_entry>();
+  memset(blank.get(), 0, sizeof *blank);
+  rk_set_proc(id_, blank.get());
 }
 
 }  // namespace rkctl

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the build tree into a fresh prefix and builds examples/hello_rtdb.c
+# against it twice, through pkg-config and through find_package(rk); each
+# program must run against the installed library.
+set -euo pipefail
+build=$1 source=$2 extra=${3:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+test -x "$prefix/bin/rkctl"
+"$prefix/bin/rkctl" --help >/dev/null
+lib=$(ls "$prefix"/lib*/librk.so.7)
+objdump -p "$lib" | grep -q 'SONAME *librk.so.7'
+
+export PKG_CONFIG_PATH=$(dirname "$lib")/pkgconfig
+# shellcheck disable=SC2046
+gcc -m32 -std=c99 $extra "$source/examples/hello_rtdb.c" $(pkg-config --cflags --libs rk) -o "$work/hello_pc"
+"$work/hello_pc" | grep -q "RTDB 0 deleted"
+ldd "$work/hello_pc" | grep -q "$prefix"
+
+mkdir "$work/client"
+cp "$source/examples/hello_rtdb.c" "$work/client/"
+cat > "$work/client/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(hello C)
+find_package(rk REQUIRED)
+add_executable(hello hello_rtdb.c)
+target_link_libraries(hello PRIVATE rk::rk)
+CMAKE
+cmake -S "$work/client" -B "$work/client/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_TOOLCHAIN_FILE="$source/cmake/i386-linux.cmake" -DCMAKE_C_FLAGS="$extra" \
+  -DCMAKE_EXE_LINKER_FLAGS="$extra" >/dev/null
+cmake --build "$work/client/build" >/dev/null
+"$work/client/build/hello" | grep -q "RTDB 0 deleted"
+echo "installed tree: pkg-config and find_package(rk) clients ran"

@@ -1,0 +1,54 @@
+// rkctl run as the operator runs it: a process of its own whose output the
+// test reads line by line with a bound on every wait.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace rk::test {
+
+class RkctlProcess {
+ public:
+  explicit RkctlProcess(const std::vector<std::string>& args);
+  ~RkctlProcess();   // SIGKILL if still running
+  RkctlProcess(const RkctlProcess&) = delete;
+  RkctlProcess& operator=(const RkctlProcess&) = delete;
+
+  // Reads standard output until a line containing `text` (true), the end
+  // of the output or the bound (false). Every line read is kept.
+  bool wait_for(const std::string& text, int ms);
+  // Sends a signal; waits for the exit and returns its code (-1 killed or
+  // not ended within the bound). The rest of the output is kept.
+  int finish(int ms, int sig = 0);
+  void kill_hard();
+
+  const std::vector<std::string>& lines() const { return lines_; }
+  std::string output() const;
+  std::string errors();
+  // The pids of the clients it reported started.
+  std::vector<pid_t> started_pids() const;
+  pid_t pid() const { return pid_; }
+
+ private:
+  bool read_some(int ms);
+
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  std::string partial_, err_text_;
+  std::vector<std::string> lines_;
+  int code_ = -1;
+};
+
+// Runs rkctl to its end (bounded): exit code, standard output, standard error.
+struct ToolResult {
+  int code = -1;
+  std::string out, err;
+};
+ToolResult run_rkctl(const std::vector<std::string>& args, int ms = 20000);
+
+// Waits (bounded) until none of the processes is alive any more.
+bool gone(const std::vector<pid_t>& pids, int ms);
+
+}  // namespace rk::test
