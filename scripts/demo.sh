@@ -28,7 +28,9 @@ else
   echo "alarm messages:      ${sent} sent, ${received} received: LOST $((sent - received))"
 fi
 echo "rkctl dump procs (before the stop):"
-sed -n '/^Dump of Client Process Table:/,/^rkctl:/p' "$log" | sed '$d' | sed 's/^/  /'
+awk '/^Dump of Client Process Table:/ { on = 1; print "  " $0; next }
+     on && (/^id:/ || /^ *[0-9]+: x/) { print "  " $0; next }
+     on { on = 0 }' "$log"
 after=$(ls /dev/shm)
 if [ "$before" = "$after" ]; then
   echo "/dev/shm: nothing left behind"
