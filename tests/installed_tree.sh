@@ -30,8 +30,8 @@ add_executable(hello hello_rtdb.c)
 target_link_libraries(hello PRIVATE rk::rk)
 CMAKE
 cmake -S "$work/client" -B "$work/client/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_TOOLCHAIN_FILE="$source/cmake/i386-linux.cmake" -DCMAKE_C_FLAGS="$extra" \
-  -DCMAKE_EXE_LINKER_FLAGS="$extra" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$source/cmake/i386-linux.cmake" -DCMAKE_C_FLAGS="-m32 $extra" \
+  -DCMAKE_EXE_LINKER_FLAGS="-m32 $extra" >/dev/null
 cmake --build "$work/client/build" >/dev/null
 "$work/client/build/hello" | grep -q "RTDB 0 deleted"
 echo "installed tree: pkg-config and find_package(rk) clients ran"
