@@ -16,7 +16,7 @@ namespace rkctl {
 
 namespace {
 
-constexpr uint16_t kString = 2, kMailbox = 3;
+constexpr uint16_t kMailbox = 3;
 constexpr int kTerminated = 27;
 
 std::string now_text() {
@@ -76,6 +76,7 @@ int watch_tags(const Target& target, const std::vector<std::string>& names, bool
     // A string read lands in our text buffer; whatever else is read overwrites the descriptor.
     const rk_string_desc d{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text.data())), 65535, 0};
     memcpy(buffer.data(), &d, sizeof d);
+    if (position >= n) position = 0;   // a scan that found nothing leaves it at the end
     if (rk_change_wait(id, refs.data(), n, &position, buffer.data()) != 0) {
       const int err = rk_errno(id);
       if (err == kTerminated || interrupted()) break;
@@ -111,7 +112,6 @@ int watch_tags(const Target& target, const std::vector<std::string>& names, bool
     }
     fflush(stdout);
   }
-  (void)kString;
   return 0;
 }
 
