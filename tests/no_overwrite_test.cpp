@@ -71,13 +71,9 @@ class NoOverwriteTest : public TagRtdbTest {
     at<TagArrayPair>(app(0)->pairs)[kNoChanges].change_array = 0;
     at<TagArrayPair>(app(0)->pairs)[kNoValues].value_array = 0;
   }
-  uint8_t* cell(TagRef ref, uint32_t a = 0) const {
-    const TypeEntry& t = at<TypeEntry>(kgd_->type_table)[ref.type];
-    return at<uint8_t>(at<TagArrayPair>(app(a)->pairs)[ref.type].value_array + (t.ksiz + 4) * ref.index);
-  }
   uint32_t word(TagRef ref, uint32_t a = 0) const { return val(change(a, ref).change_word); }
   std::string shown(TagRef ref, uint32_t a = 0) const {
-    const uint8_t* v = cell(ref, a) + 4;
+    const uint8_t* v = cell(a, ref) + 4;
     switch (ref.type) {
       case kDigital: return (word(ref, a) & kDigitalBit) != 0 ? "1" : "0";
       case kDouble: {
@@ -188,7 +184,7 @@ TEST_F(NoOverwriteTest, AMailboxTakesTheMessageWhateverTheProtection) {
   uint8_t kept = 9;
   ASSERT_EQ(rk_write_no_overwrite_kept(kMe, &box, 1, &second, &on, &kept), 0);
   EXPECT_EQ(kept, 0);
-  EXPECT_EQ(val(reinterpret_cast<const MsgQueue*>(cell(box) + 4)->count), 2);
+  EXPECT_EQ(val(reinterpret_cast<const MsgQueue*>(cell(0, box) + 4)->count), 2);
   EXPECT_EQ(word(box), kChangeBits & ~kMyBit);
 }
 
@@ -235,7 +231,7 @@ TEST_F(NoOverwriteTest, AReadThatClearsNothingStillTakesAMailboxsMessage) {
   rk_message_record into{addr_of(data), sizeof data, 0, {}};
   ASSERT_EQ(rk_read_no_clear(kMe, &box, 1, &into), 0);
   EXPECT_EQ(std::string(data, val(into.length)), "one");
-  EXPECT_EQ(val(reinterpret_cast<const MsgQueue*>(cell(box) + 4)->count), 1) << "the message is taken";
+  EXPECT_EQ(val(reinterpret_cast<const MsgQueue*>(cell(0, box) + 4)->count), 1) << "the message is taken";
   EXPECT_EQ(word(box), kChangeBits);
   ASSERT_EQ(rk_read_no_clear(kMe, &box, 1, &into), 0);
   EXPECT_EQ(std::string(data, val(into.length)), "two");
@@ -277,7 +273,7 @@ TEST_F(NoOverwriteTest, BothCallsRefuseAndCountLikeTheOtherBatches) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (TagRef t : {p0, p1}) {
-      store_u32(cell(t) + 4, 0);
+      store_u32(cell(0, t) + 4, 0);
       change(0, t).change_word = 0;
     }
     for (CptStat s : {kStatReadCalls, kStatReadTags, kStatWriteCalls, kStatWriteTags}) entry(kMe).stats[s] = 0;

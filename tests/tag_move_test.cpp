@@ -52,17 +52,13 @@ class TagMoveTest : public TagRtdbTest {
            2);
     make_live(kMe, getpid());
   }
-  uint8_t* cell(TagRef ref, uint32_t a = 0) const {
-    const TypeEntry& t = at<TypeEntry>(kgd_->type_table)[ref.type];
-    return at<uint8_t>(at<TagArrayPair>(app(a)->pairs)[ref.type].value_array + (t.ksiz + 4) * ref.index);
-  }
   uint32_t word(TagRef ref, uint32_t a = 0) const { return val(change(a, ref).change_word); }
 
   // Puts a value into a tag of application a as it is, without the write's
   // rules (so that a double may be an infinity); a text through the write.
   template <typename T>
   void put(TagRef ref, T v, uint32_t a = 0) {
-    memcpy(cell(ref, a) + 4, &v, sizeof v);
+    memcpy(cell(a, ref) + 4, &v, sizeof v);
   }
   void put_digital(TagRef ref, bool on, uint32_t a = 0) {
     change(a, ref).change_word = on ? kDigitalBit : 0;
@@ -74,7 +70,7 @@ class TagMoveTest : public TagRtdbTest {
 
   // The tag's value as text: a text with the bytes its length counts.
   std::string shown(TagRef ref, uint32_t a = 0) const {
-    const uint8_t* v = cell(ref, a) + 4;
+    const uint8_t* v = cell(a, ref) + 4;
     char out[40];
     switch (ref.type) {
       case kDig: return (word(ref, a) & kDigitalBit) != 0 ? "1" : "0";
@@ -241,7 +237,7 @@ TEST_F(TagMoveTest, BetweenTagsOfOneClassTheDestinationTakesTheSourcesChangeWord
       EXPECT_EQ(word(to, a), word(c.from, a)) << "application " << a;
     }
     if (c.from.type == kText) {
-      EXPECT_NE(load_u32(cell(to) + 4), load_u32(cell(c.from) + 4)) << "the text is copied into a buffer of its own";
+      EXPECT_NE(load_u32(cell(0, to) + 4), load_u32(cell(0, c.from) + 4)) << "the text is copied into a buffer of its own";
     }
   }
 }
