@@ -175,6 +175,14 @@ TEST_F(NoOverwriteTest, AnInfiniteOrNaNDoubleIsRefusedUnlessTheElementIsKept) {
   }
 }
 
+TEST_F(NoOverwriteTest, ADescriptorWithoutABufferReservesNoneForTheTag) {
+  const TagRef ref{kText, 3};
+  const rk_string_desc room{0, 100, 0};   // what makes rk_write reserve a buffer
+  ASSERT_EQ(rk_write_no_overwrite(kMe, &ref, 1, &room, nullptr), 0);
+  EXPECT_EQ(load_u32(cell(0, ref) + 4), 0u) << "no buffer";
+  EXPECT_EQ(word(ref), 0u) << "no change";
+}
+
 TEST_F(NoOverwriteTest, AMailboxTakesTheMessageWhateverTheProtection) {
   const TagRef box{kMailbox, 1};
   static const char one[] = "one", two[] = "two";
