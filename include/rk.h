@@ -726,7 +726,8 @@ RK_API int rk_read_no_clear(rk_client_id id, const rk_tag_ref* refs, uint32_t co
  * class the destination also takes the source's change word. -1 with 10
  * (null reference), 53 (the same tag twice; no lock taken), 9 (bad type or
  * index of either), 54 (per-application source into a shared destination),
- * 55 (both of class 5, or a class outside 0..4), or the write's error,
+ * 55 (both of class 5, a class outside 0..4, or a type whose value kind
+ * is not that of its class), or the write's error,
  * which ends the move (the applications done before keep their value). */
 RK_API int rk_move(rk_client_id id, const rk_tag_ref* source, const rk_tag_ref* destination);
 

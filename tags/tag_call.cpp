@@ -20,13 +20,24 @@ void TagCall::record(int16_t err) {
   }
 }
 
-bool begin_tag_call(TagCall& call, uint16_t id) {
+bool resolve_tag_call(TagCall& call, uint16_t id) {
   call.kgd = attachment().kgd;
   call.app = resolve_app(id);
   call.entry = resolve_entry(call.app, id);
   call.id = id;
-  if (call.entry == nullptr) return false;
-  return db_lock(call.kgd, call.entry, id) == 0;
+  return call.entry != nullptr;
+}
+
+bool lock_tag_call(TagCall& call) { return db_lock(call.kgd, call.entry, call.id) == 0; }
+
+bool begin_tag_call(TagCall& call, uint16_t id) { return resolve_tag_call(call, id) && lock_tag_call(call); }
+
+bool begin_inner_tag_call(TagCall& call, const TagCall& outer) {
+  call.kgd = outer.kgd;
+  call.app = outer.app;
+  call.entry = outer.entry;
+  call.id = outer.id;
+  return lock_tag_call(call);
 }
 
 int fail_tag_call(TagCall& call, int16_t err) {

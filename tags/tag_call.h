@@ -28,6 +28,18 @@ struct TagCall {
 // that does not resolve, the lock stored its own error when it failed.
 bool begin_tag_call(TagCall& call, uint16_t id);
 
+// The two halves of begin_tag_call, for a call that refuses some arguments
+// before it takes the lock: resolve_tag_call is false for an id that does
+// not resolve (nothing stored), lock_tag_call false when the lock failed
+// (it stored its own error).
+bool resolve_tag_call(TagCall& call, uint16_t id);
+bool lock_tag_call(TagCall& call);
+
+// Begins a call that runs inside `outer`, a call of the same caller that
+// holds the database lock: the caller as outer resolved it, the lock taken
+// once more (it nests). False when that failed.
+bool begin_inner_tag_call(TagCall& call, const TagCall& outer);
+
 // Ends a call before its walk (a null pointer, an application that does
 // not run): stores err, releases the lock, returns -1. No statistics.
 int fail_tag_call(TagCall& call, int16_t err);

@@ -8,9 +8,10 @@
 #include "tags/change_marking.h"
 #include "tags/tag_call.h"
 #include "tags/tag_walk.h"
+#include "tags/tag_write.h"
 #include "tags/value_write.h"
 
-using namespace rk;
+namespace rk {
 
 namespace {
 
@@ -49,14 +50,23 @@ int write_batch(TagCall& call, AppBlock* target, const TagRef* refs, uint32_t co
 
 }  // namespace
 
+int write_app_tags(TagCall& call, uint16_t target, const TagRef* refs, uint32_t count, const void* values,
+                   const uint32_t* attr_values, const uint32_t* attr_masks) {
+  AppBlock* app = app_index(target) == app_index(call.id) ? call.app : resolve_app(target);
+  return write_batch(call, app, refs, count, values, attr_values, attr_masks, write_value);
+}
+
+}  // namespace rk
+
+using namespace rk;
+
 extern "C" {
 
 RK_API int rk_write_attr(rk_client_id id, rk_client_id target, const rk_tag_ref* refs, uint32_t count,
                          const void* values, const uint32_t* attribute_values, const uint32_t* attribute_masks) {
   TagCall call;
   if (!begin_tag_call(call, id)) return -1;
-  AppBlock* app = app_index(target) == app_index(id) ? call.app : resolve_app(target);
-  return write_batch(call, app, refs, count, values, attribute_values, attribute_masks, write_value);
+  return write_app_tags(call, target, refs, count, values, attribute_values, attribute_masks);
 }
 
 RK_API int rk_write(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values) {

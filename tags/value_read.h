@@ -9,7 +9,8 @@ namespace rk {
 
 // Plain bytes are copied, a digital value becomes a u16 0 or 1, a string is
 // copied into the caller's descriptor's buffer (one without a buffer gets
-// nothing); each clears the reader's own change bit. A mailbox read takes
+// nothing); each clears own_bit, the reader's own change bit (0 for a read
+// that clears nothing), from the change word. A mailbox read takes
 // the first message and leaves the change bits to the queue, which clears
 // them when it runs empty (in every application, for a shared mailbox).
 // Returns 0 or the error number of the take.

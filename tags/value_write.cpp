@@ -43,19 +43,25 @@ Written write_digital(const TagSite& site, const uint8_t* element) {
 Written write_string(const TagSite& site, const uint8_t* element) {
   auto* cell = reinterpret_cast<StringDesc*>(site.value());
   const StringDesc offered = *reinterpret_cast<const StringDesc*>(element);
-  Written w;
   if (cell->buffer == 0 && offered.buffer == 0 && offered.size != 0) {
     // Making room for later writes, which is no change of the value.
+    Written w;
     if (seg_reserve_string(cell, offered.size) != 0) w.error = kErrNoMemory;
     return w;
   }
-  const int r = string_assign(cell, &offered, true);
+  return assign_string(site, element);
+}
+
+}  // namespace
+
+Written assign_string(const TagSite& site, const uint8_t* element) {
+  const StringDesc offered = *reinterpret_cast<const StringDesc*>(element);
+  const int r = string_assign(reinterpret_cast<StringDesc*>(site.value()), &offered, true);
+  Written w;
   if (r == kStringNoMemory) w.error = kErrNoMemory;
   w.changed = r == kStringChanged;
   return w;
 }
-
-}  // namespace
 
 Written write_message(const TagSite& site, const uint8_t* element, uint16_t id) {
   Written w;

@@ -30,6 +30,11 @@ Written write_value(const TypeRun& run, const TagSite& site, const uint8_t* elem
 // already. A mailbox write is the same under both rules.
 Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id);
 
+// A string write without the reservation case: the caller's text copied
+// into the cell (a buffer of the text's size reserved when it has none), a
+// change when it differs; a buffer that cannot be had records 2.
+Written assign_string(const TagSite& site, const uint8_t* element);
+
 // A mailbox write: the caller's message appended, a change unless refused.
 Written write_message(const TagSite& site, const uint8_t* element, uint16_t id);
 

@@ -70,10 +70,7 @@ class TagValuesTest : public TagRtdbTest {
   }
   ChangeEntry& change(TagRef ref, uint32_t a = 0) const { return TagRtdbTest::change(a, ref); }
   // The tag's value cell: attribute word, then its kernel value.
-  uint8_t* cell(TagRef ref, uint32_t a = 0) const {
-    const TypeEntry& t = at<TypeEntry>(kgd_->type_table)[ref.type];
-    return at<uint8_t>(at<TagArrayPair>(app(a)->pairs)[ref.type].value_array + (t.ksiz + 4) * ref.index);
-  }
+  uint8_t* cell(TagRef ref, uint32_t a = 0) const { return TagRtdbTest::cell(a, ref); }
   uint32_t attr(TagRef ref) const { return load_u32(cell(ref)); }
   template <typename T>
   T value(TagRef ref, uint32_t a = 0) const {

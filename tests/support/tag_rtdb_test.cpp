@@ -31,6 +31,11 @@ ChangeEntry& TagRtdbTest::change(uint32_t a, TagRef ref) const {
   return at<ChangeEntry>(at<TagArrayPair>(app(a)->pairs)[ref.type].change_array)[ref.index];
 }
 
+uint8_t* TagRtdbTest::cell(uint32_t a, TagRef ref) const {
+  const TypeEntry& t = at<TypeEntry>(kgd_->type_table)[ref.type];
+  return at<uint8_t>(at<TagArrayPair>(app(a)->pairs)[ref.type].value_array + (t.ksiz + 4) * ref.index);
+}
+
 Client& TagRtdbTest::start(uint16_t id) {
   clients_.push_back(start_client(id));
   return *clients_.back();

@@ -22,6 +22,8 @@ class TagRtdbTest : public KernelTest {
   AppBlock* app(uint32_t a) const;
   CptEntry& entry(uint16_t id) const;
   ChangeEntry& change(uint32_t a, TagRef ref) const;
+  // The tag's value cell in application a: its attribute word, then its value.
+  uint8_t* cell(uint32_t a, TagRef ref) const;
   // A client process live in slot id (start_client), kept until the test ends.
   Client& start(uint16_t id);
 
