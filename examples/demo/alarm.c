@@ -33,6 +33,7 @@ int main(void) {
   }
   take_all(id, box);
   printf("demo-alarm received=%lu\n", received);
+  fflush(stdout);
   rk_proc_exit(id);
   return 0;
 }

@@ -62,6 +62,11 @@ int main(void) {
   qsort(latencies, samples, sizeof *latencies, by_value);
   printf("demo-controller changes=%lu median_us=%.0f p99_us=%.0f sent=%lu\n", samples,
          samples ? latencies[samples / 2] * 1e6 : 0.0, samples ? latencies[samples * 99 / 100] * 1e6 : 0.0, sent);
+  fflush(stdout);
+  free(in);
+  free(out);
+  free(values);
+  free(latencies);
   rk_proc_exit(id);
   return 0;
 }

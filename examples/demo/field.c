@@ -52,6 +52,9 @@ int main(int argc, char** argv) {
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, NULL);
   }
   printf("demo-field writes=%llu seconds=%.3f\n", writes, demo_now() - start);
+  fflush(stdout);
+  free(refs);
+  free(values);
   rk_proc_exit(id);
   return 0;
 }
