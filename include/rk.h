@@ -131,8 +131,9 @@ RK_API int rk_errno(rk_client_id id);
  * writes ksiz and the array sizes back into `layout`). The segment table
  * holds `segments` + 400 entries, the memory table `memories`. Returns the
  * kgd index 0..31, or -1 when this process is already attached, -41 when an
- * RTDB of that name exists (case ignored), -10 for a bad name or a missing
- * record pointer, -2 when the shared memory or the kernel objects cannot be
+ * RTDB of that name exists (case ignored), -10 for a bad name, a missing
+ * record pointer, or a segment table (segments + 400) or memory table above
+ * 65535 entries, -2 when the shared memory or the kernel objects cannot be
  * made, or the negated error of the layout build. */
 RK_API int rk_create_rtdb(const char* program_dir, const char* app_dir, const char* name,
                           const rk_kusr* kusr_records, uint32_t kusr_count, rk_type_entry* layout,
