@@ -799,7 +799,8 @@ RK_API int rk_get_type(int n, rk_type_entry* record);
  * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;
  * string: 8; message queue: 22) and written back to record; max x
  * (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
- * type with 9 until its arrays exist. -1 when n is not below the number of
+ * type with 9 until its arrays exist: rk_dbrt_adjust places them when its
+ * table gives the type at least that max. -1 when n is not below the number of
  * types, the type is laid out already, the record is refused or no space
  * is left. */
 RK_API int rk_set_type(int n, rk_type_entry* record);
