@@ -1,7 +1,8 @@
 // The table dumps: their exact text for a small RTDB, the largest text each
 // can write (RK_DUMP_*_MAX) against rows at their widest and counts that
-// say more than the tables hold, and what a process that never attached
-// gets from the dumps and the getters.
+// say more than the tables hold, a monitoring process that only attaches
+// to a busy RTDB, and what a process that never attached gets from the
+// dumps and the getters.
 #include <unistd.h>
 
 #include <cstdarg>
@@ -14,6 +15,7 @@
 #include "core/attachment.h"
 #include "core/client_ids.h"
 #include "rk.h"
+#include "support/app_test.h"
 #include "support/kernel_test.h"
 #include "support/tag_rtdb_test.h"
 #include "support/test_rtdb_layouts.h"
@@ -199,6 +201,56 @@ TEST_F(DumpBoundsTest, RowsAtTheirWidestFitTheirBudget) {
   EXPECT_EQ(lines(text).back(), "30: xFFFF xFFFF -32768 4294967295 xFFFF 65535 4294967295 xFFFFFFFF " +
                                     std::string(31, 'N') + "\r\n");
   EXPECT_EQ(text.size() + 1, size_t{RK_DUMP_PROCS_MAX});
+}
+
+// A busy run of application 0: a client holding the database lock and
+// one queued for it, with this process as the run manager.
+class MonitorClientsTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    std::vector<rk_cpt_entry> a = app_template({{1, "HOLD", 1}, {2, "WAIT", 5}, {3, "SPARE"}});
+    ASSERT_EQ(rk_init_app("Plant", "OPS", "A", a.data()), 0);
+  }
+};
+
+// The text of a dump made by a client process.
+std::string dumped(Client& client, const std::string& which) {
+  const std::string reply = client.call("dump " + which);
+  if (reply.rfind("ok", 0) != 0) {
+    ADD_FAILURE() << "dump " << which << ": " << reply;
+    return "";
+  }
+  std::string text;
+  for (size_t i = 3; i + 1 < reply.size(); i += 2) text += static_cast<char>(std::stoi(reply.substr(i, 2), nullptr, 16));
+  return text;
+}
+
+TEST_F(MonitorClientsTest, AProcessThatOnlyAttachesReadsABusyRtdb) {
+  Client& hold = client("HOLD", 1);
+  ASSERT_EQ(hold.call("dblock 1"), "ok");
+  ASSERT_EQ(hold.call("tagwrite 1 1 0 3 2A"), "ok");
+  Client& wait = client("WAIT", 2);
+  wait.send("dblock 2");
+  ASSERT_TRUE(await([&] { return entry(2).wait_state == 1; }));
+
+  Client monitor;
+  ASSERT_EQ(monitor.call("mapfirst").rfind("ok 0 ", 0), 0u);
+  // holder, queue head, registered, queued, then the four wait states.
+  EXPECT_EQ(monitor.call("globals 0"), "ok 1 2 6 4 4 0 0 0");
+  EXPECT_EQ(dumped(monitor, "procs"),
+            kProcHeader + printed(" 1: x0000 x0003     0 %5d x0001     1     0 x0000 HOLD\r\n", hold.pid()) +
+                printed(" 2: x0000 x0003     0 %5d x0005     0     1 x0000 WAIT\r\n", wait.pid()) +
+                " 3: x0000 x0001     0     0 x0000     0     0 x0000 SPARE\r\n");
+  // The other tables as this process sees them.
+  EXPECT_EQ(dumped(monitor, "segs"), dump(rk_dump_segs, RK_DUMP_SEGS_MAX));
+  EXPECT_EQ(dumped(monitor, "mems"), dump(rk_dump_mems, RK_DUMP_MEMS_MAX));
+  EXPECT_EQ(dumped(monitor, "types"), kTypeHeader + "   0: x0000    10     4     4\r\n");
+
+  EXPECT_EQ(hold.call("dbunlock 1"), "ok");
+  EXPECT_EQ(wait.reply(), "ok");
+  EXPECT_EQ(monitor.call("globals 0"), "ok 2 65535 6 0 0 0 0 0");
+  EXPECT_EQ(wait.call("dbunlock 2"), "ok");
 }
 
 using NeverAttachedTest = KernelTest;
