@@ -11,8 +11,10 @@ namespace rk {
 // field zero. A null text stores an empty one.
 inline void copy_text(char* field, size_t width, const char* text) {
   if (width == 0) return;
-  strncpy(field, text != nullptr ? text : "", width - 1);
-  field[width - 1] = '\0';
+  // Measured first: the text may be another record's field, full to its end.
+  const size_t n = text != nullptr ? strnlen(text, width - 1) : 0;
+  if (n != 0) memcpy(field, text, n);
+  memset(field + n, 0, width - n);
 }
 
 }  // namespace rk

@@ -131,8 +131,9 @@ RK_API int rk_errno(rk_client_id id);
  * writes ksiz and the array sizes back into `layout`). The segment table
  * holds `segments` + 400 entries, the memory table `memories`. Returns the
  * kgd index 0..31, or -1 when this process is already attached, -41 when an
- * RTDB of that name exists (case ignored), -10 for a bad name or a missing
- * record pointer, -2 when the shared memory or the kernel objects cannot be
+ * RTDB of that name exists (case ignored), -10 for a bad name, a missing
+ * record pointer, or a segment table (segments + 400) or memory table above
+ * 65535 entries, -2 when the shared memory or the kernel objects cannot be
  * made, or the negated error of the layout build. */
 RK_API int rk_create_rtdb(const char* program_dir, const char* app_dir, const char* name,
                           const rk_kusr* kusr_records, uint32_t kusr_count, rk_type_entry* layout,
@@ -799,7 +800,8 @@ RK_API int rk_get_type(int n, rk_type_entry* record);
  * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;
  * string: 8; message queue: 22) and written back to record; max x
  * (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
- * type with 9 until its arrays exist. -1 when n is not below the number of
+ * type with 9 until its arrays exist: rk_dbrt_adjust places them when its
+ * table gives the type at least that max. -1 when n is not below the number of
  * types, the type is laid out already, the record is refused or no space
  * is left. */
 RK_API int rk_set_type(int n, rk_type_entry* record);
