@@ -243,7 +243,7 @@ TEST_F(AppResetTest, AnotherProcessResetsAfterTheRtdbGrew) {
   const uint32_t segments = kgd_->nsegs;
   std::vector<rk_type_entry> grown = layout(1000);
   ASSERT_EQ(rk_dbrt_adjust(kMe, grown.data(), kTypes), 0) << rk_errno(kMe);
-  ASSERT_GT(kgd_->nsegs, segments);
+  ASSERT_GT(val(kgd_->nsegs), segments);
   fill(0, kMe);
   const uint32_t last = 0xABCD;
   write(kMe, {kPlain, 999}, &last);

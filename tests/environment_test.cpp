@@ -66,7 +66,7 @@ class EnvironmentTest : public KernelTest {
 };
 
 TEST_F(EnvironmentTest, NameAndDirectories) {
-  char buffer[40];
+  char buffer[64];
   memset(buffer, '#', sizeof buffer);
   EXPECT_EQ(rk_get_name(buffer, 4), 0);
   EXPECT_EQ(std::string(buffer, 5), std::string("Wat\0#", 5)) << "three characters and a NUL, nothing past len";
@@ -198,7 +198,8 @@ TEST_F(EnvironmentTest, Instances) {
 TEST_F(EnvironmentTest, ConfigurationTime) {
   rk_config_time t{};
   ASSERT_EQ(rk_last_newconfig(0, &t), 0);
-  const uint16_t* created = reinterpret_cast<const uint16_t*>(&t);
+  uint16_t created[8];
+  memcpy(created, &t, sizeof created);
   EXPECT_LE(as_time(before_), as_time(created)) << "the creation time";
   EXPECT_LE(as_time(created), as_time(after_));
 
