@@ -17,8 +17,8 @@ constexpr int kStoreConfigTime = 1;
 
 extern "C" {
 
-// The kernel mutex is taken strictly: this is never a nested section of
-// some other holder of it in this thread.
+// The kernel mutex is taken strictly (never counted as nested): the record
+// is copied as one acquisition of its own, in the mutex history too.
 RK_API int rk_last_newconfig(int mode, rk_config_time* record) {
   Kgd* kgd = attachment().kgd;
   if (kgd == nullptr || record == nullptr || (mode != kReadConfigTime && mode != kStoreConfigTime)) return -1;
