@@ -22,6 +22,10 @@ Segment0Plan plan_segment0(uint64_t apps, uint64_t kusrs, uint64_t maxsegs, uint
 constexpr uint32_t kHistoryCap = 500;        // kernel mutex history ring
 constexpr uint32_t kSegmentsAdded = 400;     // segment table capacity beyond the creator's count
 constexpr uint32_t kMaxApps = 128;           // application indexes a client id can name
+// Segment table capacity and memory pools: the table dumps print a segment
+// index and a pool index in at most five digits, as 16-bit numbers.
+constexpr uint32_t kMaxSegTable = 65535;
+constexpr uint32_t kMaxPools = 65535;
 constexpr uint64_t kMaxSegment0 = 0x40000000;
 
 // True when the kgd, mapped at its own base with `size` bytes under kgd

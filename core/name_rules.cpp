@@ -42,8 +42,7 @@ const Kgd* valid_kgd() {
   return kgd != nullptr && kgd->state != 0 ? kgd : nullptr;
 }
 
-AppBlock* find_app(const char* domain, const char* instance, bool active_only) {
-  const Kgd* kgd = valid_kgd();
+AppBlock* find_app_in(const Kgd* kgd, const char* domain, const char* instance, bool active_only) {
   if (kgd == nullptr || domain == nullptr || instance == nullptr) return nullptr;
   for (uint32_t a = 0; a < kgd->napps; ++a) {
     AppBlock* app = app_block(kgd, a);
@@ -108,8 +107,16 @@ CptEntry* entry_by_pid(uint32_t pid) {
   return nullptr;
 }
 
-AppBlock* app_by_names(const char* domain, const char* instance) { return find_app(domain, instance, false); }
+AppBlock* app_by_names(const char* domain, const char* instance) {
+  return find_app_in(valid_kgd(), domain, instance, false);
+}
 
-AppBlock* active_app_by_names(const char* domain, const char* instance) { return find_app(domain, instance, true); }
+AppBlock* app_by_names_in(const Kgd* kgd, const char* domain, const char* instance) {
+  return find_app_in(kgd, domain, instance, false);
+}
+
+AppBlock* active_app_by_names(const char* domain, const char* instance) {
+  return find_app_in(valid_kgd(), domain, instance, true);
+}
 
 }  // namespace rk

@@ -49,6 +49,9 @@ CptEntry* entry_by_pid(uint32_t pid);
 // no valid RTDB is attached.
 AppBlock* app_by_names(const char* domain, const char* instance);
 
+// As app_by_names in kgd, whatever its state.
+AppBlock* app_by_names_in(const Kgd* kgd, const char* domain, const char* instance);
+
 // As app_by_names, but only active applications count.
 AppBlock* active_app_by_names(const char* domain, const char* instance);
 

@@ -364,6 +364,13 @@ RK_CHECK_SIZE(ChangeEntry, 8);
 RK_CHECK_OFFSET(ChangeEntry, change_word, 0);
 RK_CHECK_OFFSET(ChangeEntry, wait_word, 4);
 
+// The tags of a type that its arrays hold. The layout build records max x 8
+// change-array bytes whenever it places a type's arrays; a type whose max was
+// set without a layout (rk_set_type) holds fewer than its max, usually none,
+// and no tag call may follow its arrays until the build has placed them.
+inline uint32_t laid_out_max(const TypeEntry& t) { return t.change_bytes / sizeof(ChangeEntry); }
+inline bool laid_out(const TypeEntry& t) { return t.change_bytes == t.max * sizeof(ChangeEntry); }
+
 // Start of a tag's value cell; the type's ksiz kernel value bytes follow.
 struct ValueCellHeader {
   uint32_t attr_word;      // attribute bits of the tag

@@ -88,7 +88,8 @@ extern "C" RK_API int rk_create_rtdb(const char* program_dir, const char* app_di
   Attachment& att = attachment();
   if (att.kgd != nullptr) return -1;
   if (!valid_rtdb_name(name) || (kusr_records == nullptr && kusr_count != 0) ||
-      (layout == nullptr && layout_size != 0)) {
+      (layout == nullptr && layout_size != 0) || uint64_t{segments} + kSegmentsAdded > kMaxSegTable ||
+      memories > kMaxPools) {
     return -kErrNullArg;
   }
   if (name_taken(name)) return -kErrNameExists;

@@ -131,8 +131,9 @@ RK_API int rk_errno(rk_client_id id);
  * writes ksiz and the array sizes back into `layout`). The segment table
  * holds `segments` + 400 entries, the memory table `memories`. Returns the
  * kgd index 0..31, or -1 when this process is already attached, -41 when an
- * RTDB of that name exists (case ignored), -10 for a bad name or a missing
- * record pointer, -2 when the shared memory or the kernel objects cannot be
+ * RTDB of that name exists (case ignored), -10 for a bad name, a missing
+ * record pointer, or a segment table (segments + 400) or memory table above
+ * 65535 entries, -2 when the shared memory or the kernel objects cannot be
  * made, or the negated error of the layout build. */
 RK_API int rk_create_rtdb(const char* program_dir, const char* app_dir, const char* name,
                           const rk_kusr* kusr_records, uint32_t kusr_count, rk_type_entry* layout,
@@ -799,7 +800,8 @@ RK_API int rk_get_type(int n, rk_type_entry* record);
  * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;
  * string: 8; message queue: 22) and written back to record; max x
  * (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
- * type with 9 until its arrays exist. -1 when n is not below the number of
+ * type with 9 until its arrays exist: rk_dbrt_adjust places them when its
+ * table gives the type at least that max. -1 when n is not below the number of
  * types, the type is laid out already, the record is refused or no space
  * is left. */
 RK_API int rk_set_type(int n, rk_type_entry* record);
@@ -872,7 +874,8 @@ typedef struct rk_config_time {
 
 /* At most len bytes of the RTDB name, always NUL-terminated in the last. */
 RK_API int rk_get_name(char* buffer, int len);
-/* The application and program directories (64 bytes each); id is not used. */
+/* The application and program directories (64 bytes each); id is not used.
+ * -1 when no RTDB is attached or buffer is null. */
 RK_API int rk_get_app_dir(rk_client_id id, char* buffer);
 RK_API int rk_get_pgm_dir(rk_client_id id, char* buffer);
 /* The configured command line (128 bytes) and the control, status and
@@ -883,7 +886,8 @@ RK_API int rk_get_stat_tag(rk_client_id id, rk_tag_ref* tag);
 RK_API int rk_get_msg_tag(rk_client_id id, rk_tag_ref* tag);
 /* The environment of the slot of id, registered or not. rk_set_env stores
  * the three tags and at most 127 characters of the command line, always
- * NUL-terminated; the directories are not written back. */
+ * NUL-terminated; the directories are not written back. -1 when no RTDB
+ * is attached, the application or slot does not exist, or record is null. */
 RK_API int rk_get_env(rk_client_id id, rk_env_record* record);
 RK_API int rk_set_env(rk_client_id id, const rk_env_record* record);
 /* The domains: their count, one by name (case ignored) or by index. */
@@ -909,9 +913,11 @@ RK_API int rk_last_newconfig(int mode, rk_config_time* record);
  * strings emptied (their buffers kept), mailboxes emptied with their
  * messages' memory given back, no owner and no limit; every change entry
  * of the application cleared (a shared digital tag keeps its value).
- * Other applications and shared values stay. Waiters are not woken. id
- * should be a live client of that application: without one, mailboxes are
- * left alone. 0, or -1 when the application does not run. */
+ * Other applications and shared values stay. Waiters are not woken. The
+ * database lock is taken for id's client (as rk_lock would): without a live
+ * client there, mailboxes and change entries are left alone. 0, or -1 when
+ * the application does not run (nothing is touched) or a segment of the
+ * RTDB cannot be mapped in this process (its arrays are left alone). */
 RK_API int rk_reset_app_mem(rk_client_id id);
 
 #ifdef __cplusplus

@@ -27,7 +27,8 @@ int check_compatible(const Kgd* kgd, const TypeEntry* req, uint32_t count) {
         want.max < now.max) {
       return kErrIncompatible;
     }
-    grows = grows || want.max > now.max;
+    // A type whose max was set without a layout still needs its arrays.
+    grows = grows || want.max > laid_out_max(now);
   }
   return grows ? 0 : kErrNothingToDo;
 }
@@ -36,22 +37,17 @@ int check_compatible(const Kgd* kgd, const TypeEntry* req, uint32_t count) {
 int check_kinds(TypeEntry* req, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     TypeEntry& t = req[i];
-    bool ok;
-    switch (t.stat) {
-      case kKindPlain: ok = t.usiz != 0 && t.usiz % 2 == 0; t.ksiz = t.usiz; break;
-      case kKindDigital: ok = t.usiz == kDigitalUsiz; t.ksiz = 0; break;
-      case kKindString: ok = t.usiz == sizeof(StringDesc); t.ksiz = sizeof(StringDesc); break;
-      case kKindMessage: ok = t.usiz == sizeof(MessageRecord); t.ksiz = sizeof(MsgQueue); break;
-      default: ok = false;
-    }
-    if (!ok) return kErrBadTag;
+    const int32_t ksiz = value_ksiz(t.stat, t.usiz);
+    if (ksiz < 0) return kErrBadTag;
+    t.ksiz = static_cast<uint16_t>(ksiz);
     t.change_bytes = t.max * sizeof(ChangeEntry);
     t.value_bytes = (t.ksiz + 4u) * t.max;
   }
   return 0;
 }
 
-// One placement pass: grows the arrays of every type whose max changes.
+// One placement pass: grows the arrays of every type whose max changes, or
+// whose max was set without arrays for it.
 // Returns the bytes still missing, with a block header for each array that
 // did not fit.
 uint64_t place_arrays(Kgd* kgd, const TypeEntry* req, uint32_t count) {
@@ -70,7 +66,7 @@ uint64_t place_arrays(Kgd* kgd, const TypeEntry* req, uint32_t count) {
   };
   for (uint32_t i = 0; i < count; ++i) {
     const TypeEntry& t = req[i];
-    if (t.max == types[i].max) continue;
+    if (t.max == laid_out_max(types[i])) continue;
     if (t.per_app == 0) types[i].shared_values = grow(t.value_bytes, types[i].shared_values);
     for (uint32_t a = 0; a < kgd->napps; ++a) {
       TagArrayPair& pair = at<TagArrayPair>(blocks[a].pairs)[i];
@@ -141,6 +137,16 @@ int build_locked(Kgd* kgd, TypeEntry* req, uint32_t count) {
 }
 
 }  // namespace
+
+int32_t value_ksiz(uint16_t stat, uint16_t usiz) {
+  switch (stat) {
+    case kKindPlain: return usiz != 0 && usiz % 2 == 0 ? usiz : -1;
+    case kKindDigital: return usiz == kDigitalUsiz ? 0 : -1;
+    case kKindString: return usiz == sizeof(StringDesc) ? int32_t{sizeof(StringDesc)} : -1;
+    case kKindMessage: return usiz == sizeof(MessageRecord) ? int32_t{sizeof(MsgQueue)} : -1;
+    default: return -1;
+  }
+}
 
 int dbrt_build(Kgd* kgd, TypeEntry* table, uint32_t count) {
   // The strict take: never counted as nested, so the build really excludes

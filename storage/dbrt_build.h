@@ -8,6 +8,10 @@
 
 namespace rk {
 
+// The kernel bytes (ksiz) of a value of kind `stat` that callers pass in
+// `usiz` bytes; -1 when the kind does not allow that size.
+int32_t value_ksiz(uint16_t stat, uint16_t usiz);
+
 // Installs `count` entries of `table`: the existing types first, unchanged
 // but for larger max, then the new types. Writes ksiz and the array sizes
 // back into the caller's entries. 0, or kErrKernelMutex, kErrIncompatible,

@@ -181,6 +181,20 @@ int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const Messa
   return 0;
 }
 
+uint32_t msg_queue_discard(Kgd* kgd, MsgQueue* queue) {
+  uint32_t freed = 0;
+  Message m;
+  while (queue->count != 0 && reach(kgd, queue->head, &m) == 0) {
+    queue->head = m.block->next;
+    queue->queued_bytes = queue->queued_bytes - (m.block->record.length + kMsgBlockHeader);
+    queue->count = static_cast<uint16_t>(queue->count - 1);
+    mem_free(kgd, m.handle);
+    ++freed;
+  }
+  memset(queue, 0, sizeof *queue);
+  return freed;
+}
+
 uint32_t msg_queue_emptied(Kgd* kgd, const TagRef& ref, const MsgQueue* queue) {
   if (queue->count != 0 || kgd->type_table == 0 || ref.type >= kgd->ntypes || ref.type >= kTypeSlots) return 0;
   const TypeEntry& type = at<TypeEntry>(kgd->type_table)[ref.type];

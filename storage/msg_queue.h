@@ -55,6 +55,16 @@ int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQ
 // reached. A refused put changes nothing.
 int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const MessageRecord* record);
 
+// Gives every queued message's block back to kernel memory and leaves the
+// queue all zero: empty, unowned, with the default limit. Each message
+// leaves the chain before its block is freed, as in a take. The walk goes
+// no further than the queue counts, and stops at a link that names no
+// message block (a broken chain: a stale or foreign handle, or one back to
+// a message freed already); what lies beyond it cannot be reached and stays
+// allocated, never read from a stale address. Returns the number of blocks
+// freed. Database lock held.
+uint32_t msg_queue_discard(Kgd* kgd, MsgQueue* queue);
+
 // The other half of a take that empties the queue of a shared mailbox type
 // (per-application flag 0): msg_queue_take clears the change bits of the
 // one change entry it is given, but each application keeps its own change

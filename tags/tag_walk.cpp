@@ -6,7 +6,8 @@ bool TypeRun::look_up(const Kgd* kgd, const AppBlock* app, uint16_t t) {
   if (t >= kgd->ntypes || t >= kTypeSlots) return false;
   const TypeEntry* entry = at<TypeEntry>(kgd->type_table) + t;
   const uint16_t bytes = entry->usiz;
-  if (bytes == 0) return false;
+  // A type given its tags but not laid out yet has no arrays to follow.
+  if (bytes == 0 || !laid_out(*entry)) return false;
   type = t;
   usiz = bytes;
   kind = entry->stat;

@@ -26,7 +26,8 @@ struct TypeRun {
   Addr values = 0;
 
   // Looks `type` up for `app`, unless it is the type found last. False for
-  // a type not below the number of types or with usiz 0.
+  // a type not below the number of types, with usiz 0, or whose arrays the
+  // layout build has not placed for its max.
   bool select(const Kgd* kgd, const AppBlock* app, uint16_t t) { return t == type || look_up(kgd, app, t); }
 
  private:
