@@ -20,7 +20,7 @@ static void demo_on_term(int sig) {
   demo_stop = 1;
 }
 
-static double demo_now(void) {
+static inline double demo_now(void) {
   struct timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
@@ -28,7 +28,7 @@ static double demo_now(void) {
 
 /* Registers under `task` (RKNAME, RKDOMAIN and RKUSER come from the run
  * manager) and leaves again at exit; exits on failure. */
-static rk_client_id demo_register(const char* task, const char* desc) {
+static inline rk_client_id demo_register(const char* task, const char* desc) {
   int16_t id;
   signal(SIGTERM, demo_on_term);
   id = rk_proc_init(task, desc);
@@ -41,7 +41,7 @@ static rk_client_id demo_register(const char* task, const char* desc) {
 }
 
 /* The number of the type called `name`; exits when there is none. */
-static uint16_t demo_type(const char* task, const char* name) {
+static inline uint16_t demo_type(const char* task, const char* name) {
   int n = rk_get_ntypes();
   int i;
   for (i = 0; i < n; ++i) {
@@ -54,7 +54,7 @@ static uint16_t demo_type(const char* task, const char* name) {
 }
 
 /* The number of tags of a type. */
-static uint16_t demo_count(uint16_t type) {
+static inline uint16_t demo_count(uint16_t type) {
   rk_type_entry e;
   memset(&e, 0, sizeof e);
   return rk_get_type(type, &e) == 0 ? e.max : 0;

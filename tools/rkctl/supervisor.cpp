@@ -22,7 +22,11 @@ Supervisor::Supervisor(const Plant& plant, std::vector<std::string> env, std::st
     : plant_(plant), env_(std::move(env)), program_dir_(std::move(program_dir)) {
   for (const PlantInstance& in : plant_.instances) {
     for (const PlantClient& c : in.clients) {
-      if (!c.command.empty()) children_.push_back(Child{&in, &c});
+      if (c.command.empty()) continue;
+      Child child;
+      child.instance = &in;
+      child.client = &c;
+      children_.push_back(child);
     }
   }
 }

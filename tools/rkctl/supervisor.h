@@ -45,8 +45,8 @@ class Supervisor {
 
  private:
   struct Child {
-    const PlantInstance* instance;
-    const PlantClient* client;
+    const PlantInstance* instance = nullptr;
+    const PlantClient* client = nullptr;
     pid_t pid = 0;
     int failures = 0;              // consecutive runs that ended too soon
     int restarts = 0;
