@@ -7,7 +7,9 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-before=$(ls /dev/shm)
+# The demo's own names: its RTDB's objects and the kgd names of its namespace.
+ours() { ls /dev/shm | grep -E "^${RKNAMESPACE:-}(DEMO_|RKNT_RK)" || true; }
+before=$(ours)
 
 "$build/rkctl" run examples/demo/plant.toml --for 10s --dump-at-stop | tee "$log"
 
@@ -31,7 +33,7 @@ echo "rkctl dump procs (before the stop):"
 awk '/^Dump of Client Process Table:/ { on = 1; print "  " $0; next }
      on && (/^id:/ || /^ *[0-9]+: x/) { print "  " $0; next }
      on { on = 0 }' "$log"
-after=$(ls /dev/shm)
+after=$(ours)
 if [ "$before" = "$after" ]; then
   echo "/dev/shm: nothing left behind"
 else
