@@ -193,6 +193,59 @@ name = "A"
   EXPECT_TRUE(objects_left().empty());
 }
 
+// Messages go in and are listed from outside, and a client is reached by
+// its task name with a signal and with its termination flag.
+TEST_F(RkctlTest, MailboxesSignalsAndStopFromOutside) {
+  const std::string file = plant(R"(
+[rtdb]
+name = "Boxes"
+[[domain]]
+name = "OPS"
+[[type]]
+name = "ALARM"
+kind = "mailbox"
+count = 1
+[[type]]
+name = "BOX"
+kind = "mailbox"
+count = 2
+[[instance]]
+domain = "OPS"
+name = "A"
+  [[instance.client]]
+  task = "ALARM"
+  command = "rk_demo_alarm"
+)");
+  RkctlProcess& run = start({"run", file});
+  ASSERT_TRUE(run.wait_for("started ALARM", kBoundMs)) << run.output();
+  // The signal reaches ALARM once it has registered.
+  ToolResult signal;
+  for (int tries = 0; tries < 400 && signal.code != 0; ++tries) signal = run_rkctl({"signal", "ALARM", "5"});
+  ASSERT_EQ(signal.code, 0) << signal.err;
+  EXPECT_NE(run_rkctl({"signal", "NOBODY", "5"}).err.find("no client of that name"), std::string::npos);
+
+  ASSERT_EQ(run_rkctl({"send", "ALARM[0]", "pump 3 hot"}).code, 0);
+  EXPECT_TRUE(run.wait_for("alarm: pump 3 hot", kBoundMs)) << run.output();
+
+  RkctlProcess watch({"watch", "--count", "1", "BOX[1]"});
+  ASSERT_TRUE(watch.wait_for("watching 1 tag", kBoundMs)) << watch.errors();
+  ASSERT_EQ(run_rkctl({"send", "BOX[1]", "first"}).code, 0);
+  ASSERT_EQ(run_rkctl({"send", "BOX[1]", "second!"}).code, 0);
+  EXPECT_EQ(watch.finish(kBoundMs), 0);
+  EXPECT_NE(watch.output().find("BOX[1] <- message of 5 bytes"), std::string::npos) << watch.output();
+  const ToolResult listed = run_rkctl({"mbx", "--json", "BOX[1]"});
+  EXPECT_NE(listed.out.find("\"length\": 7"), std::string::npos) << listed.out;
+  EXPECT_EQ(run_rkctl({"mbx", "--take", "BOX[1]"}).out, "first\nsecond!\n");
+  EXPECT_EQ(run_rkctl({"get", "BOX[1]"}).out, "BOX[1] = 0 message(s)\n");
+  EXPECT_NE(run_rkctl({"send", "ALARM[1]", "x"}).err.find("index out of range"), std::string::npos);
+
+  ASSERT_EQ(run_rkctl({"stop", "ALARM"}).code, 0);
+  EXPECT_TRUE(run.wait_for("ALARM in OPS/A (pid", kBoundMs)) << run.output();
+  EXPECT_NE(run.output().find("demo-alarm received=1"), std::string::npos) << run.output();
+  ASSERT_EQ(run.finish(kBoundMs, SIGTERM), 0) << run.output();
+  EXPECT_TRUE(objects_left().empty());
+}
+
 // Every kind of mistake is refused with its file, line and key, before
 // anything is created.
 TEST_F(RkctlTest, BadPlantFilesAreRefusedWithTheirLine) {
