@@ -61,6 +61,13 @@ class RkctlTest : public KernelTest {
   std::vector<std::unique_ptr<RkctlProcess>> runs_;
 };
 
+// A plant of one domain OPS with one instance A of it: the RTDB's name,
+// its [[type]] tables and the instance's [[instance.client]] tables.
+std::string one_instance(const std::string& name, const std::string& types, const std::string& clients) {
+  return "[rtdb]\nname = \"" + name + "\"\n[[domain]]\nname = \"OPS\"\n" + types +
+         "[[instance]]\ndomain = \"OPS\"\nname = \"A\"\n" + clients;
+}
+
 // The number after KEY= in the output.
 long value_of(const std::string& out, const std::string& key) {
   const size_t at = out.find(" " + key + "=");
@@ -123,19 +130,13 @@ TEST_F(RkctlTest, PlantRunsAndToolsWorkFromOutside) {
 // A crashing client comes back under on-failure and stays down under never;
 // a second run of the same RTDB is refused while the first runs.
 TEST_F(RkctlTest, RestartPoliciesAndOneRunPerRtdb) {
-  const std::string file = plant(R"(
-[rtdb]
-name = "Policies"
-[[domain]]
-name = "OPS"
+  const std::string file = plant(one_instance("Policies", R"(
 [[type]]
 name = "A"
 kind = "bytes"
 size = 4
 count = 1
-[[instance]]
-domain = "OPS"
-name = "A"
+)", R"(
   [[instance.client]]
   task = "ONCE"
   command = ["/bin/sh", "-c", "exit 3"]
@@ -144,7 +145,7 @@ name = "A"
   task = "CRASH"
   command = ["/bin/sh", "-c", "kill -SEGV $$"]
   restart = "on-failure"
-)");
+)"));
   RkctlProcess& run = start({"run", file});
   // Both first ran together; by the second restart of CRASH a restart of
   // ONCE, planned with the same back-off, would have shown.
@@ -165,22 +166,16 @@ name = "A"
 // A run manager killed outright takes its clients with it, and the next run
 // of the plant takes the RTDB's names back.
 TEST_F(RkctlTest, KilledRunManagerIsReclaimedByTheNextRun) {
-  const std::string file = plant(R"(
-[rtdb]
-name = "Killed"
-[[domain]]
-name = "OPS"
+  const std::string file = plant(one_instance("Killed", R"(
 [[type]]
 name = "A"
 kind = "digital"
 count = 4
-[[instance]]
-domain = "OPS"
-name = "A"
+)", R"(
   [[instance.client]]
   task = "SLEEPER"
   command = "sleep 600"
-)");
+)"));
   RkctlProcess& first = start({"run", file});
   ASSERT_TRUE(first.wait_for("started SLEEPER", kBoundMs)) << first.output();
   const std::vector<pid_t> clients = first.started_pids();
@@ -196,11 +191,7 @@ name = "A"
 // Messages go in and are listed from outside, and a client is reached by
 // its task name with a signal and with its termination flag.
 TEST_F(RkctlTest, MailboxesSignalsAndStopFromOutside) {
-  const std::string file = plant(R"(
-[rtdb]
-name = "Boxes"
-[[domain]]
-name = "OPS"
+  const std::string file = plant(one_instance("Boxes", R"(
 [[type]]
 name = "ALARM"
 kind = "mailbox"
@@ -209,13 +200,11 @@ count = 1
 name = "BOX"
 kind = "mailbox"
 count = 2
-[[instance]]
-domain = "OPS"
-name = "A"
+)", R"(
   [[instance.client]]
   task = "ALARM"
   command = "rk_demo_alarm"
-)");
+)"));
   RkctlProcess& run = start({"run", file});
   ASSERT_TRUE(run.wait_for("started ALARM", kBoundMs)) << run.output();
   // The signal reaches ALARM once it has registered.
