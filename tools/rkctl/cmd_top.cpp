@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/rkctl/commands.h"
+#include "tools/rkctl/failure.h"
 #include "tools/rkctl/interrupts.h"
 
 namespace rkctl {
@@ -122,6 +123,8 @@ int top_view(const std::string& rtdb, bool once, bool json, double interval_s) {
   const int ms = static_cast<int>(interval_s * 1000);
   Sample before = sample();
   while (sleep_unless_interrupted(ms)) {
+    char name[16];
+    if (rk_get_name(name, sizeof name) != 0) throw Failure("rkctl top: the RTDB " + at.name() + " has ended");
     Sample now = sample();
     if (json) {
       std::cout << frame_json(before, now).dump(2) << std::endl;

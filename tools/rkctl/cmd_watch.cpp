@@ -81,6 +81,7 @@ int watch_tags(const Target& target, const std::vector<std::string>& names, bool
       const int err = rk_errno(id);
       if (err == kTerminated || interrupted()) break;
       if (err == 11) continue;   // woken without a change
+      if (err == -1) throw Failure("rkctl watch: the instance or its RTDB has ended");
       throw Failure("rkctl watch: " + error_text(err));
     }
     const size_t i = position;
