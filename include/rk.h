@@ -913,9 +913,11 @@ RK_API int rk_last_newconfig(int mode, rk_config_time* record);
  * strings emptied (their buffers kept), mailboxes emptied with their
  * messages' memory given back, no owner and no limit; every change entry
  * of the application cleared (a shared digital tag keeps its value).
- * Other applications and shared values stay. Waiters are not woken. The
- * database lock is taken for id's client (as rk_lock would): without a live
- * client there, mailboxes and change entries are left alone. 0, or -1 when
+ * Other applications and shared values stay. Waiters are not woken. Each
+ * type is reset under one hold of the database lock, taken for id's client
+ * (as rk_lock would): without a live client there, only plain, digital and
+ * string values are zeroed, and mailboxes and change entries are left
+ * alone. 0, or -1 when
  * the application does not run (nothing is touched) or a segment of the
  * RTDB cannot be mapped in this process (its arrays are left alone). */
 RK_API int rk_reset_app_mem(rk_client_id id);

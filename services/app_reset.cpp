@@ -4,11 +4,13 @@
 // their messages' memory given back) and its change entries cleared; values
 // shared by all applications stay.
 //
-// Plain, digital and string values are zeroed without a lock, so a reader
-// may see some tags zeroed and others not yet. Mailboxes and change entries
-// are changed only under the database lock of the caller's client, as
-// every tag operation changes them: without a live client to take it for,
-// they are left as they are. Nobody is woken; a waiter's mark simply goes.
+// Each type is reset under one hold of the database lock of the caller's
+// client, so a reader may see some types reset and others not yet, but an
+// array that rk_dbrt_adjust moves meanwhile is never written in its old,
+// freed place. Without a live client to take the lock for, only plain,
+// digital and string values are zeroed, without it, as their format allows;
+// mailboxes and change entries are left as they are. Nobody is woken; a
+// waiter's mark simply goes.
 #include <cstring>
 
 #include "core/attachment.h"
@@ -87,13 +89,13 @@ void clear_changes(const TypeRun& run) {
   }
 }
 
-// The part of a type's reset that needs the database lock: its mailboxes
-// and its change entries. Arrays move only under the lock, so the type is
-// looked up again once it is held.
+// A type's whole reset under the database lock. Arrays move only under the
+// lock, so the type is looked up again once it is held.
 void reset_under_lock(Kgd* kgd, const AppBlock* app, CptEntry* client, uint16_t id, uint16_t t, bool* unmapped) {
   if (db_lock(kgd, client, id) != 0) return;
   TypeRun run;
   if (arrays_here(kgd, app, t, &run, unmapped)) {
+    if (run.per_app && run.kind <= kKindString && !clear_values(run)) *unmapped = true;
     if (run.per_app && run.kind == kKindMessage) clear_mailboxes(kgd, run);
     clear_changes(run);
   }
@@ -117,8 +119,11 @@ RK_API int rk_reset_app_mem(rk_client_id id) {
   for (uint16_t t = 0; t < kgd->ntypes && t < kTypeSlots; ++t) {
     TypeRun run;
     if (!arrays_here(kgd, app, t, &run, &unmapped)) continue;
-    if (run.per_app && run.kind <= kKindString && !clear_values(run)) unmapped = true;
-    if (client != nullptr) reset_under_lock(kgd, app, client, id, t, &unmapped);
+    if (client != nullptr) {
+      reset_under_lock(kgd, app, client, id, t, &unmapped);
+    } else if (run.per_app && run.kind <= kKindString && !clear_values(run)) {
+      unmapped = true;
+    }
   }
   return unmapped ? -1 : 0;
 }
