@@ -228,6 +228,15 @@ count = 2
   EXPECT_EQ(run_rkctl({"get", "BOX[1]"}).out, "BOX[1] = 0 message(s)\n");
   EXPECT_NE(run_rkctl({"send", "ALARM[1]", "x"}).err.find("index out of range"), std::string::npos);
 
+  // A tool killed outright leaves its slot behind; the next tool takes it
+  // back and frees it as it ends, so killed tools never fill the instance.
+  RkctlProcess killed({"watch", "BOX[0]"});
+  ASSERT_TRUE(killed.wait_for("watching 1 tag", kBoundMs)) << killed.errors();
+  killed.kill_hard();
+  EXPECT_NE(run_rkctl({"dump", "procs"}).out.find("rkctl.1"), std::string::npos);
+  ASSERT_EQ(run_rkctl({"get", "BOX[0]"}).code, 0);
+  EXPECT_EQ(run_rkctl({"dump", "procs"}).out.find("rkctl."), std::string::npos);
+
   ASSERT_EQ(run_rkctl({"stop", "ALARM"}).code, 0);
   EXPECT_TRUE(run.wait_for("ALARM in OPS/A (pid", kBoundMs)) << run.output();
   EXPECT_NE(run.output().find("demo-alarm received=1"), std::string::npos) << run.output();

@@ -15,6 +15,10 @@ namespace rkctl {
 
 namespace {
 
+constexpr int16_t kNoSlot = 12;   // registration: no free slot
+constexpr int16_t kInUse = 22;    // registration: a live client holds the slot
+constexpr int kToolNames = 30;    // rkctl.1 .. rkctl.30: every slot but the run manager's
+
 std::string attached_name() {
   char name[16] = {0};
   return rk_get_name(name, sizeof name) == 0 ? std::string(name) : std::string();
@@ -81,13 +85,21 @@ Session::Session(const Target& target) : attached_(target.rtdb) {
     while (app < apps && !running_instance(app, &where_)) ++app;
     if (app >= apps) throw Failure("rkctl: no instance of " + attached_.name() + " runs");
   }
-  const std::string task = "rkctl." + std::to_string(getpid());
-  const int16_t id = rk_proc_init_app(task.c_str(), "rkctl", attached_.name().c_str(), where_.domain.c_str(),
-                                      where_.instance.c_str());
+  // The tool takes the first of a fixed set of names whose slot holds no
+  // live client: a slot left behind by a killed tool is taken back by the
+  // registration that names it, so killed tools never use the instance up.
+  int16_t id = -kNoSlot;
+  for (int n = 1; n <= kToolNames; ++n) {
+    const std::string task = "rkctl." + std::to_string(n);
+    id = rk_proc_init_app(task.c_str(), "rkctl", attached_.name().c_str(), where_.domain.c_str(),
+                          where_.instance.c_str());
+    if (id != -kInUse) break;
+  }
   if (id < 0) {
     throw Failure("rkctl: cannot register in " + where_.domain + "/" + where_.instance + ": " +
                   (id == -5 ? std::string("no such running instance")
-                            : id == -12 ? std::string("no free slot") : "error " + std::to_string(-id)));
+                            : id == -kNoSlot || id == -kInUse ? std::string("no free slot")
+                                                              : "error " + std::to_string(-id)));
   }
   id_ = static_cast<rk_client_id>(id);
   // A Ctrl-C posts our own termination flag, which ends any wait at once.

@@ -38,7 +38,8 @@ struct InstanceName {
 // Application `app`, or false when it does not run.
 bool running_instance(int app, InstanceName* out);
 
-// A client of the attached RTDB under the task "rkctl.<pid>"; it leaves
+// A client of the attached RTDB under the first free task of rkctl.1 ..
+// rkctl.30 (a slot whose tool was killed is taken back); it leaves
 // when destroyed, and a Ctrl-C ends any wait of it (rk_wait fails with 27).
 class Session {
  public:
