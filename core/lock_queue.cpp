@@ -102,6 +102,16 @@ CptEntry* dequeue(Kgd* kgd, uint16_t state) {
   return nullptr;
 }
 
+bool lock_waiters(const Kgd* kgd) {
+  Addr next = kgd->queue_head;
+  for (uint32_t n = 0; next != 0 && n < max_queue(kgd); ++n) {
+    const CptEntry* e = at<CptEntry>(next);
+    if (e->wait_state == kWaitLock) return true;
+    next = e->link;
+  }
+  return false;
+}
+
 void unlink_queued(Kgd* kgd, CptEntry* entry) {
   CptEntry* prev = nullptr;
   for (uint32_t n = 0; link_after(kgd, prev) != 0 && n < max_queue(kgd); ++n) {

@@ -35,6 +35,9 @@ void link_in(Kgd* kgd, CptEntry* entry, uint16_t state);
 // clients that have left are dropped on the way. Null when there is none.
 CptEntry* dequeue(Kgd* kgd, uint16_t state);
 
+// Whether any client queues for the database lock.
+bool lock_waiters(const Kgd* kgd);
+
 // Takes the entry off the queue wherever it stands; nothing when it is not
 // queued.
 void unlink_queued(Kgd* kgd, CptEntry* entry);
