@@ -9,9 +9,11 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
+#include "core/lock_word.h"
 #include "core/records.h"
 #include "rk.h"
 #include "support/app_test.h"
+#include "support/plant_run.h"
 
 namespace rk::test {
 namespace {
@@ -209,6 +211,79 @@ TEST_F(DbLockClientsTest, AKilledHoldersLockGoesOnWhenItsApplicationEndsOrItsSlo
     EXPECT_EQ(waiter.call("dbunlock " + std::to_string(c.id)), "ok");
     EXPECT_EQ(holder(), 0u);
   }
+}
+
+
+// Nobody queued: the take and the give leave the kernel mutex alone. A
+// client that queues behind such a holder makes the holder's give go
+// through the kernel mutex, which hands the lock over; once nobody queues
+// any more, takes and gives go past the mutex again.
+TEST_F(DbLockClientsTest, AClientQueuedBehindAnUncontendedTakeIsHandedTheLock) {
+  Client& hold = client("HOLD", 1);
+  Client& p5a = client("P5A", 2);
+  const uint32_t taken = val(kgd()->mtx_count);
+  EXPECT_EQ(hold.call("dblock 1"), "ok");
+  EXPECT_EQ(val(kgd()->mtx_count), taken) << "an uncontended take";
+  EXPECT_EQ(holder(), addr_of(&entry(1)));
+  EXPECT_EQ(val(entry(1).stats[kStatLockGrants]), 1u);
+  EXPECT_EQ(val(kgd()->lock_tick), val(entry(1).stamp));
+  queue(p5a, 2);
+  EXPECT_TRUE(lock_is_slow(kgd())) << "a client queues";
+  EXPECT_EQ(hold.call("dbunlock 1"), "ok");
+  EXPECT_EQ(p5a.reply(), "ok");
+  EXPECT_EQ(holder(), addr_of(&entry(2)));
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+  EXPECT_EQ(holder(), 0u);
+  EXPECT_FALSE(lock_is_slow(kgd()));
+  const uint32_t later = val(kgd()->mtx_count);
+  EXPECT_EQ(hold.call("dblock 1"), "ok");
+  EXPECT_EQ(hold.call("dbunlock 1"), "ok");
+  EXPECT_EQ(val(kgd()->mtx_count), later);
+  EXPECT_EQ(val(entry(1).stats[kStatLockGrants]), 2u);
+}
+
+// A holder that took the lock without the kernel mutex and is killed,
+// before or after a client queues behind it: the waiter gets the lock, as
+// from any other dead holder, when it next looks for itself.
+TEST_F(DbLockClientsTest, AKilledUncontendedHolderLosesTheLockToTheWaiter) {
+  for (const bool queued_first : {false, true}) {
+    SCOPED_TRACE(queued_first ? "queued before the kill" : "queued after the kill");
+    client_env("OPS", "B");
+    Client& doomed = client("DOOMED", 0x0100);
+    const uint32_t taken = val(kgd()->mtx_count);
+    EXPECT_EQ(doomed.call("dblock 256"), "ok");
+    ASSERT_EQ(val(kgd()->mtx_count), taken) << "an uncontended take";
+    client_env("OPS", "A");
+    Client& waiter = client("P5A", 2);
+    if (queued_first) queue(waiter, 2);
+    doomed.kill_hard();
+    if (!queued_first) queue(waiter, 2);
+    EXPECT_EQ(bounded_reply(waiter), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(2)));
+    EXPECT_EQ(waiter.call("dbunlock 2"), "ok");
+    EXPECT_EQ(holder(), 0u);
+    EXPECT_EQ(rk_exit_app(0x0100), 0);
+    ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
+    EXPECT_EQ(waiter.call("procexit 2"), "ok 0");
+  }
+}
+
+// A give without the kernel mutex frees the holder word before it looks
+// whether anyone queued meanwhile; a holder that dies between the two
+// leaves the lock free with a client queued for it. The client takes it
+// when it has found it free for a while.
+TEST_F(DbLockClientsTest, ALockLeftFreeWhileAClientQueuesGoesToTheClient) {
+  ASSERT_EQ(rk_proc_init_app("HOLD", "", "Plant", "OPS", "A"), 1);
+  ASSERT_EQ(rk_lock(1), 0);
+  Client& p5a = queued("P5A", 2);
+  ASSERT_TRUE(drop_lock(kgd(), &entry(1)));
+  EXPECT_EQ(bounded_reply(p5a), "ok");
+  EXPECT_EQ(holder(), addr_of(&entry(2)));
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+  // This process's own level is no longer the lock: its unlock gives nothing.
+  EXPECT_EQ(rk_unlock(1), 0);
+  EXPECT_EQ(holder(), 0u);
+  EXPECT_EQ(rk_proc_exit(1), 0);
 }
 
 }  // namespace
