@@ -117,6 +117,7 @@ int kmutex_give(int32_t id) {
   } else {
     record_failure(kgd, rc, id, self);
   }
+  post_deferred_wakes();
   return 0;
 }
 

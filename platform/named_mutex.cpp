@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/spin_budget.h"
 
 namespace rk::os {
 
@@ -14,6 +15,27 @@ namespace {
 // The mutexes the calling thread holds, once per level: the system keeps
 // its own record of the owner private.
 thread_local std::vector<const void*> t_owned;
+
+// Mutexes here are held for short sections: a taker that finds one held
+// tries again for a while before it sleeps, so that a release on another
+// CPU costs neither side a system call.
+SpinBudget g_spin(200);
+
+int lock_spinning(pthread_mutex_t* m) {
+  const int spins = g_spin.spins();
+  int rc = pthread_mutex_trylock(m);
+  if (rc != EBUSY) return rc;
+  for (int i = 0; rc == EBUSY && i < spins; ++i) {
+    __builtin_ia32_pause();
+    rc = pthread_mutex_trylock(m);
+  }
+  if (rc != EBUSY) {
+    g_spin.caught();
+    return rc;
+  }
+  g_spin.missed();
+  return pthread_mutex_lock(m);
+}
 
 pthread_mutex_t* body_of(Handle h) {
   NamedObject* obj = handle_get(h, Kind::Mutex);
@@ -48,7 +70,7 @@ Handle mutex_open(const char* name, Owner owner) {
 int mutex_wait(Handle h, bool* abandoned) {
   pthread_mutex_t* m = body_of(h);
   if (m == nullptr) return EBADF;
-  int rc = pthread_mutex_lock(m);
+  int rc = lock_spinning(m);
   if (abandoned != nullptr) *abandoned = rc == EOWNERDEAD;
   if (rc == EOWNERDEAD) {
     // An abandoned mutex counts as acquired; its state is made consistent so
