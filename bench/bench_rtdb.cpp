@@ -52,7 +52,7 @@ struct BenchRtdb {
       defined += n;
       left -= n;
     }
-    if (rk_create_rtdb("", "", "Bench", &ops, 1, types.data(), static_cast<uint32_t>(types.size()), 0, 0, 0) < 0) {
+    if (rk_create_rtdb("", "", "Bench", &ops, 1, types.data(), static_cast<uint32_t>(types.size()), 5, 8, 0) < 0) {
       abort();
     }
     app_block(attachment().kgd, 0)->active = 1;
