@@ -1,10 +1,12 @@
 # make test: install what is missing, configure, build and run every test.
 # make check: the same suite built with AddressSanitizer and UBSan, in its own tree.
+# make bench: the benchmarks in Release (build-bench/), their table in
+# bench/RESULTS.md and README.md, their plot in bench/results.png.
 BUILD ?= build
 CHECK ?= build-check
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test check bootstrap clean
+.PHONY: all build test check bench bootstrap clean
 
 all: build
 
@@ -27,6 +29,9 @@ $(CHECK)/build.ninja: | bootstrap
 check: bootstrap $(CHECK)/build.ninja
 	@cmake --build $(CHECK) -j $(JOBS)
 	@cd $(CHECK) && ctest -j $(JOBS) --output-on-failure --timeout 300
+
+bench:
+	@bash scripts/bench.sh
 
 clean:
 	rm -rf $(BUILD) $(CHECK)

@@ -113,4 +113,12 @@ void pin(bool child) {
   sched_setaffinity(0, sizeof set, &set);
 }
 
+void unpin() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+  for (long c = 0; c < cpus && c < CPU_SETSIZE; ++c) CPU_SET(c, &set);
+  sched_setaffinity(0, sizeof set, &set);
+}
+
 }  // namespace rk::bench

@@ -42,4 +42,8 @@ void forget_client(uint16_t id);
 // Nothing when the variable is not set.
 void pin(bool child);
 
+// Lets the calling process run on every CPU again: for the processes of a
+// benchmark that measures them all together.
+void unpin();
+
 }  // namespace rk::bench

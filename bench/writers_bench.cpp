@@ -59,6 +59,7 @@ void run_writers(benchmark::State& state, Setup setup, Write write) {
   for (uint32_t k = 0; k < n; ++k) {
     pid_t child = fork();
     if (child == 0) {
+      unpin();
       setup(k);
       uint32_t seen = 0;
       uint64_t v = 0;

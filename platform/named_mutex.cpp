@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
-#include "platform/spin_budget.h"
+#include "platform/spin_wait.h"
 
 namespace rk::os {
 
@@ -17,23 +17,14 @@ namespace {
 thread_local std::vector<const void*> t_owned;
 
 // Mutexes here are held for short sections: a taker that finds one held
-// tries again for a while before it sleeps, so that a release on another
-// CPU costs neither side a system call.
-SpinBudget g_spin(200);
+// tries again for a while before it sleeps, so that a release costs
+// neither side a system call.
+SpinWait g_spin(200);
 
 int lock_spinning(pthread_mutex_t* m) {
-  const int spins = g_spin.spins();
   int rc = pthread_mutex_trylock(m);
   if (rc != EBUSY) return rc;
-  for (int i = 0; rc == EBUSY && i < spins; ++i) {
-    __builtin_ia32_pause();
-    rc = pthread_mutex_trylock(m);
-  }
-  if (rc != EBUSY) {
-    g_spin.caught();
-    return rc;
-  }
-  g_spin.missed();
+  if (g_spin.spin([&] { return (rc = pthread_mutex_trylock(m)) != EBUSY; })) return rc;
   return pthread_mutex_lock(m);
 }
 
