@@ -113,6 +113,16 @@ void pin(bool child) {
   sched_setaffinity(0, sizeof set, &set);
 }
 
+void init_robust_mutex(pthread_mutex_t* m, bool recursive) {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+  if (recursive) pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(m, &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+
 void unpin() {
   cpu_set_t set;
   CPU_ZERO(&set);

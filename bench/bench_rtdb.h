@@ -8,6 +8,8 @@
 //           tags as RK_BENCH_TAGS says (1000 by default: none of these).
 #pragma once
 
+#include <pthread.h>
+
 #include <cstdint>
 
 #include "core/records.h"
@@ -41,6 +43,10 @@ void forget_client(uint16_t id);
 // of a round trip on CPU 0, its child on CPU 1; "0": both on CPU 0).
 // Nothing when the variable is not set.
 void pin(bool child);
+
+// Makes *m a robust, process-shared mutex, recursive when asked: the
+// floors' mutex, as the kernel's own objects are.
+void init_robust_mutex(pthread_mutex_t* m, bool recursive);
 
 // Lets the calling process run on every CPU again: for the processes of a
 // benchmark that measures them all together.

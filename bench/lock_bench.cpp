@@ -73,12 +73,7 @@ pthread_mutex_t* floor_mutex() {
   static pthread_mutex_t* m = [] {
     void* p = mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     auto* mutex = static_cast<pthread_mutex_t*>(p);
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(mutex, &attr);
+    bench::init_robust_mutex(mutex, true);
     return mutex;
   }();
   return m;

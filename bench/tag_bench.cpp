@@ -51,11 +51,7 @@ RawTags* raw_tags() {
   static RawTags* raw = [] {
     void* p = mmap(nullptr, sizeof(RawTags), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     auto* r = static_cast<RawTags*>(p);
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&r->mutex, &attr);
+    init_robust_mutex(&r->mutex, false);
     return r;
   }();
   return raw;
@@ -145,77 +141,70 @@ void BM_ReadOneTagRaw(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadOneTagRaw);
 
-// Every tag of the batch changes, one type throughout; the argument is the
-// batch size. Items are tags.
+// A batch of state.range(0) tags of one type, every tag changed by every
+// write: write(refs, values, n) runs once an iteration, the values made
+// anew outside the timing. Items are tags.
+template <typename Write>
+void run_batch(benchmark::State& state, Write write) {
+  const uint32_t n = static_cast<uint32_t>(state.range(0));
+  const std::vector<rk_tag_ref> refs = refs_of(kDouble, n);
+  std::vector<uint64_t> values(n);
+  uint32_t round = 0;
+  for (auto _ : state) {
+    ++round;
+    state.PauseTiming();
+    for (uint32_t i = 0; i < n; ++i) values[i] = value_bits(round, i);
+    state.ResumeTiming();
+    if (!write(refs.data(), values.data(), n)) state.SkipWithError("write failed");
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+// Pausing the timer costs more than a small batch: here the batch
+// alternates between two sets of values made beforehand, every write still
+// a change of every tag.
+template <typename Write>
+void run_batch_steady(benchmark::State& state, Write write) {
+  const uint32_t n = static_cast<uint32_t>(state.range(0));
+  const std::vector<rk_tag_ref> refs = refs_of(kDouble, n);
+  std::vector<uint64_t> a(n), b(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    a[i] = value_bits(1, i);
+    b[i] = value_bits(2, i);
+  }
+  bool flip = false;
+  for (auto _ : state) {
+    flip = !flip;
+    if (!write(refs.data(), (flip ? a : b).data(), n)) state.SkipWithError("write failed");
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+bool kernel_write(const rk_tag_ref* refs, const uint64_t* values, uint32_t n) {
+  return rk_write(0, refs, n, values) == 0;
+}
+
+bool floor_write(const rk_tag_ref* refs, const uint64_t* values, uint32_t n) {
+  raw_write(raw_tags(), refs, values, n);
+  return true;
+}
+
 void BM_WriteBatch(benchmark::State& state) {
   bench_rtdb();
-  const uint32_t n = static_cast<uint32_t>(state.range(0));
-  const std::vector<rk_tag_ref> refs = refs_of(kDouble, n);
-  std::vector<uint64_t> values(n);
-  uint32_t round = 0;
-  for (auto _ : state) {
-    ++round;
-    state.PauseTiming();
-    for (uint32_t i = 0; i < n; ++i) values[i] = value_bits(round, i);
-    state.ResumeTiming();
-    if (rk_write(0, refs.data(), n, values.data()) != 0) state.SkipWithError("rk_write failed");
-  }
-  state.SetItemsProcessed(state.iterations() * n);
+  run_batch(state, kernel_write);
   state.counters["tags_defined"] = tags_defined();
 }
 
-void BM_WriteBatchRaw(benchmark::State& state) {
-  RawTags* r = raw_tags();
-  const uint32_t n = static_cast<uint32_t>(state.range(0));
-  const std::vector<rk_tag_ref> refs = refs_of(kDouble, n);
-  std::vector<uint64_t> values(n);
-  uint32_t round = 0;
-  for (auto _ : state) {
-    ++round;
-    state.PauseTiming();
-    for (uint32_t i = 0; i < n; ++i) values[i] = value_bits(round, i);
-    state.ResumeTiming();
-    raw_write(r, refs.data(), values.data(), n);
-  }
-  state.SetItemsProcessed(state.iterations() * n);
-}
+void BM_WriteBatchRaw(benchmark::State& state) { run_batch(state, floor_write); }
 
-// Pausing the timer costs more than a small batch: the small ones write
-// the same values twice in a row, half of the writes being no change.
 void BM_WriteBatchSteady(benchmark::State& state) {
   bench_rtdb();
-  const uint32_t n = static_cast<uint32_t>(state.range(0));
-  const std::vector<rk_tag_ref> refs = refs_of(kDouble, n);
-  std::vector<uint64_t> a(n), b(n);
-  for (uint32_t i = 0; i < n; ++i) {
-    a[i] = value_bits(1, i);
-    b[i] = value_bits(2, i);
-  }
-  bool flip = false;
-  for (auto _ : state) {
-    flip = !flip;
-    if (rk_write(0, refs.data(), n, (flip ? a : b).data()) != 0) state.SkipWithError("rk_write failed");
-  }
-  state.SetItemsProcessed(state.iterations() * n);
+  run_batch_steady(state, kernel_write);
   state.counters["tags_defined"] = tags_defined();
 }
 
-void BM_WriteBatchSteadyRaw(benchmark::State& state) {
-  RawTags* r = raw_tags();
-  const uint32_t n = static_cast<uint32_t>(state.range(0));
-  const std::vector<rk_tag_ref> refs = refs_of(kDouble, n);
-  std::vector<uint64_t> a(n), b(n);
-  for (uint32_t i = 0; i < n; ++i) {
-    a[i] = value_bits(1, i);
-    b[i] = value_bits(2, i);
-  }
-  bool flip = false;
-  for (auto _ : state) {
-    flip = !flip;
-    raw_write(r, refs.data(), (flip ? a : b).data(), n);
-  }
-  state.SetItemsProcessed(state.iterations() * n);
-}
+void BM_WriteBatchSteadyRaw(benchmark::State& state) { run_batch_steady(state, floor_write); }
+
 BENCHMARK(BM_WriteBatchSteady)->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_WriteBatchSteadyRaw)->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_WriteBatch)->Arg(1000);

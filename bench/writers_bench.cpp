@@ -36,11 +36,7 @@ Rounds* rounds() {
   static Rounds* r = [] {
     auto* p = static_cast<Rounds*>(
         mmap(nullptr, sizeof(Rounds), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&p->mutex, &attr);
+    init_robust_mutex(&p->mutex, false);
     return p;
   }();
   return r;

@@ -157,30 +157,48 @@ TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
 
 // A killed client leaves its entry live and keeps the lock; the end of its
 // application passes the lock on, and the others go on.
-TEST_F(DbLockClientsTest, AWaiterLeftOutOfAHandOverThatWasCutOffFindsTheLock) {
-  // This process holds the lock; a hand-over from it is cut off as a death
-  // would cut it: the waiter is off the queue and the lock free, but
-  // nobody sets the waiter's event.
-  ASSERT_EQ(rk_proc_init_app("HOLD", "", "Plant", "OPS", "A"), 1);
-  ASSERT_EQ(rk_lock(1), 0);
-  Client& p5a = queued("P5A", 2);
-  Client& p9 = queued("P9", 4);
-  ASSERT_EQ(kmutex_take(kSelf), 0);
-  unlink_queued(kgd(), &entry(4));
-  kgd()->lock_holder = 0;
-  kmutex_give(kSelf);
-  // It looks for itself, finds the lock free and takes it; the other waiter
-  // stays queued behind it.
-  EXPECT_EQ(p9.reply(), "ok");
-  EXPECT_EQ(holder(), addr_of(&entry(4)));
-  EXPECT_EQ(val(entry(2).wait_state), kWaitLock);
-  EXPECT_EQ(p9.call("dbunlock 4"), "ok");
-  EXPECT_EQ(p5a.reply(), "ok");
-  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
-  // This process's own level is no longer the lock: its unlock gives nothing.
-  EXPECT_EQ(rk_unlock(1), 0);
-  EXPECT_EQ(holder(), 0u);
-  EXPECT_EQ(rk_proc_exit(1), 0);
+// A give of the lock cut off as a death would cut it. A hand-over: the
+// waiter is off the queue and the lock free, but nobody set the waiter's
+// event. A give without the kernel mutex, which frees the holder word
+// before it looks whether anyone queued meanwhile: the lock is free with
+// clients queued for it.
+TEST_F(DbLockClientsTest, AWaiterLeftOutOfAGiveThatWasCutOffFindsTheLock) {
+  const struct {
+    const char* cut;
+    void (*cut_off)(Kgd* kgd, CptEntry* holder, CptEntry* first);
+  } cases[] = {
+      {"hand-over",
+       [](Kgd* kgd, CptEntry*, CptEntry* first) {
+         ASSERT_EQ(kmutex_take(kSelf), 0);
+         unlink_queued(kgd, first);
+         kgd->lock_holder = 0;
+         kmutex_give(kSelf);
+       }},
+      {"give without the kernel mutex",
+       [](Kgd* kgd, CptEntry* holder, CptEntry*) { ASSERT_TRUE(drop_lock(kgd, holder)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cut);
+    ASSERT_EQ(rk_proc_init_app("HOLD", "", "Plant", "OPS", "A"), 1);
+    ASSERT_EQ(rk_lock(1), 0);
+    Client& p5a = queued("P5A", 2);
+    Client& p9 = queued("P9", 4);
+    c.cut_off(kgd(), &entry(1), &entry(4));
+    // The first waiter takes it when it looks for itself; the other waiter
+    // stays queued behind it.
+    EXPECT_EQ(bounded_reply(p9), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(4)));
+    EXPECT_EQ(val(entry(2).wait_state), kWaitLock);
+    EXPECT_EQ(p9.call("dbunlock 4"), "ok");
+    EXPECT_EQ(p5a.reply(), "ok");
+    EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+    // This process's own level is no longer the lock: its unlock gives nothing.
+    EXPECT_EQ(rk_unlock(1), 0);
+    EXPECT_EQ(holder(), 0u);
+    EXPECT_EQ(rk_proc_exit(1), 0);
+    EXPECT_EQ(p5a.call("procexit 2"), "ok 0");
+    EXPECT_EQ(p9.call("procexit 4"), "ok 0");
+  }
 }
 
 TEST_F(DbLockClientsTest, AKilledHoldersLockGoesOnWhenItsApplicationEndsOrItsSlotIsTaken) {
@@ -266,24 +284,6 @@ TEST_F(DbLockClientsTest, AKilledUncontendedHolderLosesTheLockToTheWaiter) {
     ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
     EXPECT_EQ(waiter.call("procexit 2"), "ok 0");
   }
-}
-
-// A give without the kernel mutex frees the holder word before it looks
-// whether anyone queued meanwhile; a holder that dies between the two
-// leaves the lock free with a client queued for it. The client takes it
-// when it has found it free for a while.
-TEST_F(DbLockClientsTest, ALockLeftFreeWhileAClientQueuesGoesToTheClient) {
-  ASSERT_EQ(rk_proc_init_app("HOLD", "", "Plant", "OPS", "A"), 1);
-  ASSERT_EQ(rk_lock(1), 0);
-  Client& p5a = queued("P5A", 2);
-  ASSERT_TRUE(drop_lock(kgd(), &entry(1)));
-  EXPECT_EQ(bounded_reply(p5a), "ok");
-  EXPECT_EQ(holder(), addr_of(&entry(2)));
-  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
-  // This process's own level is no longer the lock: its unlock gives nothing.
-  EXPECT_EQ(rk_unlock(1), 0);
-  EXPECT_EQ(holder(), 0u);
-  EXPECT_EQ(rk_proc_exit(1), 0);
 }
 
 }  // namespace
