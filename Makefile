@@ -2,11 +2,13 @@
 # make check: the same suite built with AddressSanitizer and UBSan, in its own tree.
 # make demo: the demo plant for ten seconds, with a summary at the end.
 # make install PREFIX=P: the header, librk.so, rkctl, rk.pc and the CMake package.
+# make bench: the benchmarks in Release (build-bench/), their table in
+# bench/RESULTS.md and README.md, their plot in bench/results.png.
 BUILD ?= build
 CHECK ?= build-check
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test check demo install bootstrap clean
+.PHONY: all build test check demo install bench bootstrap clean
 PREFIX ?= /usr/local
 
 all: build
@@ -36,6 +38,9 @@ demo: build
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+bench:
+	@bash scripts/bench.sh
 
 clean:
 	rm -rf $(BUILD) $(CHECK)

@@ -1,7 +1,10 @@
 // Costs of the hot paths of locking and waking: a nested kernel-mutex take,
-// a full take and give, the database lock, and an event round trip between
-// two processes.
+// a full take and give, the database lock beside a robust, process-shared,
+// recursive mutex (its floor), and an event round trip between two
+// processes.
 #include <benchmark/benchmark.h>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +67,38 @@ void BM_DatabaseLockNested(benchmark::State& state) {
 }
 BENCHMARK(BM_DatabaseLockNested);
 
+// The floor of the database lock: a robust, process-shared, recursive
+// mutex in shared memory, as the kernel's own objects are.
+pthread_mutex_t* floor_mutex() {
+  static pthread_mutex_t* m = [] {
+    void* p = mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    auto* mutex = static_cast<pthread_mutex_t*>(p);
+    bench::init_robust_mutex(mutex, true);
+    return mutex;
+  }();
+  return m;
+}
+
+void BM_RobustMutexLockUnlock(benchmark::State& state) {
+  pthread_mutex_t* m = floor_mutex();
+  for (auto _ : state) {
+    pthread_mutex_lock(m);
+    pthread_mutex_unlock(m);
+  }
+}
+BENCHMARK(BM_RobustMutexLockUnlock);
+
+void BM_RobustMutexNested(benchmark::State& state) {
+  pthread_mutex_t* m = floor_mutex();
+  pthread_mutex_lock(m);
+  for (auto _ : state) {
+    pthread_mutex_lock(m);
+    pthread_mutex_unlock(m);
+  }
+  pthread_mutex_unlock(m);
+}
+BENCHMARK(BM_RobustMutexNested);
+
 // A wake-up there and back: this process sets the other's event and sleeps
 // on its own until the other, woken, sets it.
 void BM_EventRoundTripBetweenProcesses(benchmark::State& state) {
@@ -72,6 +107,7 @@ void BM_EventRoundTripBetweenProcesses(benchmark::State& state) {
   os::Handle pong = os::event_create("bench_pong", false);
   pid_t child = fork();
   if (child == 0) {
+    bench::pin(true);
     for (;;) {
       os::event_wait(ping);
       os::event_set(pong);

@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
+#include "core/lock_word.h"
 #include "core/segments.h"
 #include "platform/clock.h"
 #include "rk.h"
@@ -34,22 +35,41 @@ void abandon_wait(Kgd* kgd, CptEntry* entry, uint16_t id) {
 // was cut off before it woke this client.
 constexpr uint32_t kLookMs = 100;
 
+// How long a queued client finds the lock free, with nobody holding it,
+// before it hands the lock on itself. Longer than a look, so that a client
+// left out of a cut-off hand-over, ahead in the queue, finds it first.
+constexpr uint32_t kFreeMs = 2 * kLookMs;
+
+// Since when a queued client has seen the lock free at each look.
+struct FreeSeen {
+  bool seen = false;
+  uint32_t since = 0;
+};
+
 // Under the kernel mutex, after a sleep that nothing ended: 1 when the
 // entry holds the lock now, -1 when it was made to leave, 0 to sleep on.
-int look_around(Kgd* kgd, CptEntry* entry, uint16_t id) {
+int look_around(Kgd* kgd, CptEntry* entry, uint16_t id, FreeSeen& free) {
   if (kgd->lock_holder == addr_of(entry)) return 1;
   if (!still_resolves(id, entry)) return -1;
   if (entry->wait_state == kNotWaiting) {
     // Neither queued nor holding while its call still sleeps: a client that
     // died handing the lock over took it off the queue and went no further.
-    if (kgd->lock_holder == 0) {
-      kgd->lock_holder = addr_of(entry);
-      return 1;
-    }
+    if (claim_lock(kgd, entry)) return 1;
     link_in(kgd, entry, kWaitLock);
     return 0;
   }
-  if (entry->wait_state == kWaitLock) pass_lock_of_gone_holder(kgd);
+  if (entry->wait_state == kWaitLock) {
+    if (kgd->lock_holder != 0) {
+      free.seen = false;
+      pass_lock_of_gone_holder(kgd);
+    } else if (!free.seen) {
+      free = FreeSeen{true, os::tick_count()};
+    } else if (os::tick_count() - free.since >= kFreeMs) {
+      // Free for several looks while clients queue: its holder gave it
+      // back without the kernel mutex and died before it could hand it on.
+      hand_over(kgd, id);
+    }
+  }
   return kgd->lock_holder == addr_of(entry) ? 1 : 0;
 }
 
@@ -64,13 +84,14 @@ bool worth_a_look(const Kgd* kgd, const CptEntry* entry) {
 }  // namespace
 
 int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
+  FreeSeen free;
   for (;;) {
     kmutex_give(id);
     const int rc = wait_own_event(id, kLookMs);
     if (rc == ETIMEDOUT) {
       if (!worth_a_look(kgd, entry)) continue;
       if (kmutex_take(id) != 0) return -1;
-      const int found = look_around(kgd, entry, id);
+      const int found = look_around(kgd, entry, id, free);
       if (found > 0) return 0;
       if (found < 0) break;
       continue;
@@ -83,7 +104,7 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
     if (kgd->lock_holder == addr_of(entry)) return 0;
     // A set left over from an earlier post: the lock has not come yet, or
     // the client was made to leave.
-    if (entry->wait_state == kNotWaiting && look_around(kgd, entry, id) != 0) {
+    if (entry->wait_state == kNotWaiting && look_around(kgd, entry, id, free) != 0) {
       if (kgd->lock_holder == addr_of(entry)) return 0;
       break;
     }
@@ -121,17 +142,38 @@ static CptEntry* begin_lock(CptEntry* e, int* done) {
   return e;
 }
 
+// The take without the kernel mutex: true when the lock is the entry's.
+// *claimed tells whether the holder word was swapped to the entry even so;
+// the kernel mutex's side then decides whether the take stands.
+static bool take_uncontended(Kgd* kgd, CptEntry* e, uint16_t id, bool* claimed) {
+  *claimed = !lock_is_slow(kgd) && claim_lock(kgd, e);
+  // Read again after the swap: a client that resolved as this one went
+  // meanwhile may have gone for good, with its clean-up finished.
+  if (!*claimed || lock_is_slow(kgd) || !still_resolves(id, e)) return false;
+  ++e->stats[kStatLockGrants];
+  note_grant(kgd, e);
+  e->lock = 1;
+  return true;
+}
+
 int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id) {
   int done = 0;
   CptEntry* e = begin_lock(entry, &done);
   if (e == nullptr) return done;
-  if (kmutex_take(id) != 0) return -1;
+  bool claimed = false;
+  if (take_uncontended(kgd, e, id, &claimed)) return 0;
+  if (kmutex_take(id) != 0) {
+    // Nobody else gives a lock taken by a call that failed.
+    if (claimed) drop_lock(kgd, e);
+    return -1;
+  }
+  const bool held = kgd->lock_holder == addr_of(e);
   if (!still_resolves(id, e)) {
+    if (held) hand_over(kgd, id);
     kmutex_give(id);
     return -1;
   }
-  if (kgd->lock_holder == 0) {
-    kgd->lock_holder = addr_of(e);
+  if (held || claim_lock(kgd, e)) {
     ++e->stats[kStatLockGrants];
   } else {
     enqueue(kgd, e, kWaitLock);
@@ -143,20 +185,35 @@ int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id) {
   return 0;
 }
 
+// After a give without the kernel mutex that its side noticed too late:
+// a client may have queued meanwhile, or a repair may have written this
+// entry back as the holder. The lock goes to the first waiter.
+static void settle_given_lock(Kgd* kgd, CptEntry* e, uint16_t id) {
+  if (kmutex_take(id) != 0) return;   // the queued client finds the lock free when it next looks
+  const Addr holder = kgd->lock_holder;
+  if (holder == addr_of(e) || (holder == 0 && lock_waiters(kgd))) hand_over(kgd, id);
+  kmutex_give(id);
+}
+
 int db_unlock(Kgd* kgd, CptEntry* e, uint16_t id) {
   if (e->lock == 0) {
     e->errnum = kErrNotLocked;
     return -1;
   }
   if (--e->lock > 0) return 0;
-  if (kmutex_take(id) != 0) {
-    // Still the holder: keep the level, so that the unlock can be repeated.
-    e->lock = 1;
-    return -1;
+  if (!lock_is_slow(kgd) && drop_lock(kgd, e)) {
+    e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
+    if (lock_is_slow(kgd)) settle_given_lock(kgd, e, id);
+  } else {
+    if (kmutex_take(id) != 0) {
+      // Still the holder: keep the level, so that the unlock can be repeated.
+      e->lock = 1;
+      return -1;
+    }
+    e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
+    if (kgd->lock_holder == addr_of(e)) hand_over(kgd, id);
+    kmutex_give(id);
   }
-  e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
-  if (kgd->lock_holder == addr_of(e)) hand_over(kgd, id);
-  kmutex_give(id);
   if (e->stat & kStatRevoked) {
     e->stat &= ~kStatRevoked;
     e->errnum = kErrLockRevoked;
@@ -185,8 +242,7 @@ RK_API int rk_lock_nowait(rk_client_id id) {
   if (kmutex_take(id) != 0) return -1;
   int result = -1;
   // A holder that has held the lock for a while may be gone.
-  if (still_resolves(id, e) && (kgd->lock_holder == 0 || holder_gone(kgd)) && kgd->lock_holder == 0) {
-    kgd->lock_holder = addr_of(e);
+  if (still_resolves(id, e) && (kgd->lock_holder == 0 || holder_gone(kgd)) && claim_lock(kgd, e)) {
     ++e->stats[kStatLockGrants];
     e->lock = 1;
     // Mapped here as at every other grant: the holder may touch any segment.

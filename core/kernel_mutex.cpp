@@ -3,7 +3,9 @@
 #include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
+#include "core/lock_queue.h"
 #include "core/lock_repair.h"
+#include "core/lock_word.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
 #include "platform/process_info.h"
@@ -75,6 +77,9 @@ int kmutex_take(int32_t id) {
       return -1;
     }
     t_held = HeldMark{self, mutex};
+    // From here until the last give, takes and gives of the database lock
+    // come through this mutex too.
+    mark_lock_slow(kgd);
     // Whatever depth is left belongs to an owner that died holding the mutex.
     kgd->mtx_depth = 0;
   }
@@ -102,12 +107,17 @@ int kmutex_give(int32_t id) {
   if (--kgd->mtx_depth > 0) return 0;
   kgd->mtx_owner = kSelf;
   kgd->mtx_pid = 0;
+  // With nobody queued, the holder may give the lock back without this
+  // mutex, and the next taker take it so; a queued client keeps every
+  // give on this side, where the lock is handed over.
+  if (!lock_waiters(kgd)) clear_lock_slow(kgd);
   const int rc = os::mutex_release(mutex);
   if (rc == 0) {
     t_held = HeldMark{0, 0};
   } else {
     record_failure(kgd, rc, id, self);
   }
+  post_deferred_wakes();
   return 0;
 }
 

@@ -102,6 +102,16 @@ CptEntry* dequeue(Kgd* kgd, uint16_t state) {
   return nullptr;
 }
 
+bool lock_waiters(const Kgd* kgd) {
+  Addr next = kgd->queue_head;
+  for (uint32_t n = 0; next != 0 && n < max_queue(kgd); ++n) {
+    const CptEntry* e = at<CptEntry>(next);
+    if (e->wait_state == kWaitLock) return true;
+    next = e->link;
+  }
+  return false;
+}
+
 void unlink_queued(Kgd* kgd, CptEntry* entry) {
   CptEntry* prev = nullptr;
   for (uint32_t n = 0; link_after(kgd, prev) != 0 && n < max_queue(kgd); ++n) {
@@ -114,12 +124,14 @@ void unlink_queued(Kgd* kgd, CptEntry* entry) {
   }
 }
 
-void hand_over(Kgd* kgd, int32_t giver) {
-  // The new holder owns the lock from here on; its event only wakes it, and
-  // must, whoever gives. A waiter that cannot be woken now stays queued and
-  // the lock goes on to the next; when none can be woken, the first keeps
-  // it and finds it when it next looks (a queued client looks now and then).
-  std::vector<CptEntry*> unwoken;
+namespace {
+
+// Passes the lock to the first waiter that can be woken now, posting under
+// the kernel mutex; `unwoken` are waiters that could not be woken already.
+// A waiter that cannot be woken stays queued and the lock goes on to the
+// next; when none can be woken, the first keeps it and finds it when it
+// next looks (a queued client looks now and then).
+void pass_to_wakeable(Kgd* kgd, int32_t giver, std::vector<CptEntry*> unwoken) {
   CptEntry* next = nullptr;
   while ((next = dequeue(kgd, kWaitLock)) != nullptr) {
     kgd->lock_holder = addr_of(next);
@@ -132,6 +144,42 @@ void hand_over(Kgd* kgd, int32_t giver) {
   }
   kgd->lock_holder = next != nullptr ? addr_of(next) : 0;
   for (CptEntry* e : unwoken) link_in(kgd, e, kWaitLock);
+}
+
+// A new holder's wake-up, posted once the kernel mutex is given back: the
+// woken client then finds the mutex free instead of colliding with its
+// giver.
+struct DeferredWake {
+  Kgd* kgd;
+  int32_t giver;
+  CptEntry* holder;
+};
+thread_local std::vector<DeferredWake> t_wakes;
+
+}  // namespace
+
+void hand_over(Kgd* kgd, int32_t giver) {
+  // The new holder owns the lock from here on; its event only wakes it, and
+  // must, whoever gives.
+  CptEntry* next = dequeue(kgd, kWaitLock);
+  kgd->lock_holder = next != nullptr ? addr_of(next) : 0;
+  if (next != nullptr) t_wakes.push_back(DeferredWake{kgd, giver, next});
+}
+
+void post_deferred_wakes() {
+  if (t_wakes.empty()) return;
+  std::vector<DeferredWake> wakes;
+  wakes.swap(t_wakes);
+  for (const DeferredWake& w : wakes) {
+    int rc = post_event(w.giver, w.holder->id);
+    if (rc != 0) rc = post_event(kSelfByName, w.holder->id);
+    if (rc == 0 || kmutex_take(w.giver) != 0) continue;
+    // Nobody can wake it: unless the lock has moved on meanwhile, it goes
+    // to the next waiter that can be woken, and this one stays queued.
+    record_failure(w.kgd, rc, w.holder->id, os::process_id());
+    if (w.kgd->lock_holder == addr_of(w.holder)) pass_to_wakeable(w.kgd, w.giver, {w.holder});
+    kmutex_give(w.giver);
+  }
 }
 
 }  // namespace rk

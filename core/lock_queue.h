@@ -35,15 +35,24 @@ void link_in(Kgd* kgd, CptEntry* entry, uint16_t state);
 // clients that have left are dropped on the way. Null when there is none.
 CptEntry* dequeue(Kgd* kgd, uint16_t state);
 
+// Whether any client queues for the database lock.
+bool lock_waiters(const Kgd* kgd);
+
 // Takes the entry off the queue wherever it stands; nothing when it is not
 // queued.
 void unlink_queued(Kgd* kgd, CptEntry* entry);
 
 // Passes the database lock to the first client waiting for it, or frees
-// it, and wakes the new holder with an event posted from `giver`, or by
-// name when that post fails (a giver without an entry of its own). A
-// waiter whose event cannot be set stays queued and the lock goes to the
-// next that can be woken; the failure is kept in the kgd.
+// it. The new holder's event is posted from `giver`, or by name when that
+// post fails (a giver without an entry of its own), once the kernel mutex
+// is given back (post_deferred_wakes). A waiter whose event cannot be set
+// stays queued and the lock goes to the next that can be woken; the
+// failure is kept in the kgd.
 void hand_over(Kgd* kgd, int32_t giver);
+
+// Posts the wake-ups of the holders that hand_over chose in this thread;
+// the kernel mutex's last give calls it after the release. A post that
+// fails is dealt with under the kernel mutex again, as hand_over says.
+void post_deferred_wakes();
 
 }  // namespace rk

@@ -80,7 +80,7 @@ struct Kgd {
   Addr lock_holder;         // CPT entry holding the database lock
   Addr queue_head;          // head of the lock/wait queue
   uint32_t lock_tick;       // tick of the last database lock grant
-  uint32_t reserved414;
+  uint32_t lock_slow;        // nonzero: lock takes and gives go through the kernel mutex
   int32_t mtx_owner;        // kernel mutex owner client id, -1 for none
   uint32_t mtx_pid;
   uint32_t mtx_depth;
@@ -141,7 +141,7 @@ RK_CHECK_OFFSET(Kgd, app_data, 398);
 RK_CHECK_OFFSET(Kgd, lock_holder, 402);
 RK_CHECK_OFFSET(Kgd, queue_head, 406);
 RK_CHECK_OFFSET(Kgd, lock_tick, 410);
-RK_CHECK_OFFSET(Kgd, reserved414, 414);
+RK_CHECK_OFFSET(Kgd, lock_slow, 414);
 RK_CHECK_OFFSET(Kgd, mtx_owner, 418);
 RK_CHECK_OFFSET(Kgd, mtx_pid, 422);
 RK_CHECK_OFFSET(Kgd, mtx_depth, 426);

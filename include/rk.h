@@ -186,7 +186,13 @@ RK_API int rk_dbrt_adjust(rk_client_id id, rk_type_entry* table, uint32_t count)
 /* Takes the database lock, waiting as long as needed; it nests per client.
  * A holder whose process died loses the lock to the waiters within about
  * a tenth of a second. 0, or -1 (24: the client is queued; 45: the kernel
- * mutex failed). */
+ * mutex failed).
+ * While nobody queues for the lock, a take and the give that follows it
+ * change the holder with one atomic swap each and leave the kernel mutex
+ * alone: the kernel mutex's acquisition count and its history ring in the
+ * kgd describe the contended path only (queueing, hand-over, waking,
+ * clean-up), not every take of the database lock. Grants, ticks holding
+ * the lock, stamps and the kgd's lock tick are kept on both paths. */
 RK_API int rk_lock(rk_client_id id);
 
 /* Takes the lock only if nobody holds it. 0, or -1 (24 as above; no new

@@ -5,8 +5,9 @@
 
 namespace rk::os {
 
-// Milliseconds of a monotonic clock, truncated to 32 bits: it wraps, so
-// all tick arithmetic is unsigned.
+// Milliseconds of the coarse monotonic clock, truncated to 32 bits: it
+// wraps, so all tick arithmetic is unsigned. It advances in steps of the
+// system's scheduler tick, not of single milliseconds.
 uint32_t tick_count();
 
 struct LocalTime {

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/last_error.h"
+#include "platform/spin_wait.h"
 
 namespace rk::os {
 
@@ -15,7 +16,7 @@ namespace {
 
 // The futex word is 1 while the event is signalled. Waiters announce
 // themselves, so that a set with nobody asleep costs no system call.
-constexpr int kSpins = 400;   // about 10 us of pauses
+SpinWait g_spin(2000);   // some tens of microseconds at most
 
 struct EventState {
   uint32_t signalled;
@@ -67,10 +68,8 @@ bool time_left(const timespec& deadline, timespec* left) {
 int wait_until(EventState* e, const timespec* deadline) {
   // A set usually follows soon when the setter runs on another core: a
   // short spin saves the sleep and the wake-up.
-  for (int spin = 0; spin < kSpins; ++spin) {
-    if (__atomic_load_n(&e->signalled, __ATOMIC_RELAXED) != 0 && take(e)) return 0;
-    __builtin_ia32_pause();
-  }
+  if (take(e)) return 0;
+  if (g_spin.spin([&] { return __atomic_load_n(&e->signalled, __ATOMIC_RELAXED) != 0 && take(e); })) return 0;
   __atomic_add_fetch(&e->sleepers, 1, __ATOMIC_SEQ_CST);
   int result = 0;
   while (!take(e)) {

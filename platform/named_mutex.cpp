@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/spin_wait.h"
 
 namespace rk::os {
 
@@ -14,6 +15,18 @@ namespace {
 // The mutexes the calling thread holds, once per level: the system keeps
 // its own record of the owner private.
 thread_local std::vector<const void*> t_owned;
+
+// Mutexes here are held for short sections: a taker that finds one held
+// tries again for a while before it sleeps, so that a release costs
+// neither side a system call.
+SpinWait g_spin(200);
+
+int lock_spinning(pthread_mutex_t* m) {
+  int rc = pthread_mutex_trylock(m);
+  if (rc != EBUSY) return rc;
+  if (g_spin.spin([&] { return (rc = pthread_mutex_trylock(m)) != EBUSY; })) return rc;
+  return pthread_mutex_lock(m);
+}
 
 pthread_mutex_t* body_of(Handle h) {
   NamedObject* obj = handle_get(h, Kind::Mutex);
@@ -48,7 +61,7 @@ Handle mutex_open(const char* name, Owner owner) {
 int mutex_wait(Handle h, bool* abandoned) {
   pthread_mutex_t* m = body_of(h);
   if (m == nullptr) return EBADF;
-  int rc = pthread_mutex_lock(m);
+  int rc = lock_spinning(m);
   if (abandoned != nullptr) *abandoned = rc == EOWNERDEAD;
   if (rc == EOWNERDEAD) {
     // An abandoned mutex counts as acquired; its state is made consistent so

@@ -5,16 +5,6 @@
 
 namespace rk {
 
-void mark_changed(Kgd* kgd, WriteWake& wake, const TypeRun& run, const TagSite& site, uint32_t word) {
-  if (!run.per_app) {
-    if (change_broadcast(kgd, site.ref, word) != 0) wake.all_apps = true;
-    return;
-  }
-  site.change->change_word = word;
-  const uint32_t waiters = site.change->wait_word;
-  if (waiters != 0) wake.target->pending_wake |= waiters;
-}
-
 void modify_attr(Kgd* kgd, WriteWake& wake, const TagSite& site, uint32_t value, uint32_t mask, bool value_changed) {
   const uint32_t old = site.cell->attr_word;
   const uint32_t now = (old | (value & mask)) & ~(~value & mask);

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/records.h"
+#include "tags/change_notify.h"
 #include "tags/tag_walk.h"
 
 namespace rk {
@@ -20,7 +21,16 @@ struct WriteWake {
 // Stores `word` as the tag's change word and collects its waiters: in the
 // target application for a type with values per application, in every
 // application for a shared one.
-void mark_changed(Kgd* kgd, WriteWake& wake, const TypeRun& run, const TagSite& site, uint32_t word);
+// Inline: it runs for every changed element of a batch.
+inline void mark_changed(Kgd* kgd, WriteWake& wake, const TypeRun& run, const TagSite& site, uint32_t word) {
+  if (!run.per_app) {
+    if (change_broadcast(kgd, site.ref, word) != 0) wake.all_apps = true;
+    return;
+  }
+  site.change->change_word = word;
+  const uint32_t waiters = site.change->wait_word;
+  if (waiters != 0) wake.target->pending_wake |= waiters;
+}
 
 // Sets the attribute bits of `mask` to those of `value`. When the value
 // itself did not change, the clients that wait on the tag and want the

@@ -19,8 +19,9 @@ using WriteRule = Written (*)(const TypeRun&, const TagSite&, const uint8_t*, ui
 
 // target: the application written, resolved by the caller; null when it
 // does not run.
+template <WriteRule rule>
 int write_batch(TagCall& call, AppBlock* target, const TagRef* refs, uint32_t count, const void* values,
-                const uint32_t* attr_values, const uint32_t* attr_masks, WriteRule rule) {
+                const uint32_t* attr_values, const uint32_t* attr_masks) {
   if (target == nullptr) return fail_tag_call(call, kErrAppInactive);
   if (refs == nullptr || values == nullptr || (attr_values != nullptr && attr_masks == nullptr)) {
     return fail_tag_call(call, kErrNullArg);
@@ -37,7 +38,9 @@ int write_batch(TagCall& call, AppBlock* target, const TagRef* refs, uint32_t co
                 case Screen::kSkip: return Step::kNext;
                 case Screen::kProceed: break;
               }
-              const Written w = rule(run, site, element, call.id);
+              // Plain values, the most common, are compared and copied here.
+              const Written w = rule == write_value && run.kind == kKindPlain ? write_plain(run, site, element)
+                                                                               : rule(run, site, element, call.id);
               if (w.error != 0) call.record(w.error);
               if (w.changed) mark_changed(call.kgd, wake, run, site, w.word);
               if (attr_values != nullptr) modify_attr(call.kgd, wake, site, attr_values[i], attr_masks[i], w.changed);
@@ -53,7 +56,7 @@ int write_batch(TagCall& call, AppBlock* target, const TagRef* refs, uint32_t co
 int write_app_tags(TagCall& call, uint16_t target, const TagRef* refs, uint32_t count, const void* values,
                    const uint32_t* attr_values, const uint32_t* attr_masks) {
   AppBlock* app = app_index(target) == app_index(call.id) ? call.app : resolve_app(target);
-  return write_batch(call, app, refs, count, values, attr_values, attr_masks, write_value);
+  return write_batch<write_value>(call, app, refs, count, values, attr_values, attr_masks);
 }
 
 }  // namespace rk
@@ -82,7 +85,7 @@ RK_API int rk_forced_write_attr(rk_client_id id, const rk_tag_ref* refs, uint32_
                                 const uint32_t* attribute_values, const uint32_t* attribute_masks) {
   TagCall call;
   if (!begin_tag_call(call, id)) return -1;
-  return write_batch(call, call.app, refs, count, values, attribute_values, attribute_masks, forced_write_value);
+  return write_batch<forced_write_value>(call, call.app, refs, count, values, attribute_values, attribute_masks);
 }
 
 RK_API int rk_forced_write(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values) {

@@ -9,26 +9,7 @@
 
 namespace rk {
 
-int16_t double_error(const uint8_t* bytes) {
-  uint64_t bits;
-  std::memcpy(&bits, bytes, sizeof bits);
-  constexpr uint64_t kExponent = 0x7FF0000000000000ull;
-  constexpr uint64_t kFraction = 0x000FFFFFFFFFFFFFull;
-  if ((bits & kExponent) != kExponent) return 0;
-  if ((bits & kFraction) != 0) return kErrNaN;
-  return (bits >> 63) != 0 ? kErrMinusInf : kErrPlusInf;
-}
-
 namespace {
-
-Written write_plain(const TypeRun& run, const TagSite& site, const uint8_t* element) {
-  Written w;
-  if (std::memcmp(site.value(), element, run.usiz) == 0) return w;
-  if (run.usiz == 8 && (w.error = double_error(element)) != 0) return w;
-  std::memcpy(site.value(), element, run.usiz);
-  w.changed = true;
-  return w;
-}
 
 Written write_digital(const TagSite& site, const uint8_t* element) {
   uint16_t v;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "core/errors.h"
 #include "tags/tag_walk.h"
 
 namespace rk {
@@ -18,7 +20,42 @@ struct Written {
 
 // 0 for an 8-byte value that is a finite double (little-endian IEEE 754),
 // else the error that refuses it: 50 NaN, 51 +infinity, 52 -infinity.
-int16_t double_error(const uint8_t* bytes);
+inline int16_t double_error(const uint8_t* bytes) {
+  uint64_t bits;
+  std::memcpy(&bits, bytes, sizeof bits);
+  constexpr uint64_t kExponent = 0x7FF0000000000000ull;
+  constexpr uint64_t kFraction = 0x000FFFFFFFFFFFFFull;
+  if ((bits & kExponent) != kExponent) return 0;
+  if ((bits & kFraction) != 0) return kErrNaN;
+  return (bits >> 63) != 0 ? kErrMinusInf : kErrPlusInf;
+}
+
+// A plain value of `n` bytes, compared and copied as one word when n is
+// known here: the common element of every batch.
+template <uint32_t n>
+inline Written write_plain_bytes(uint8_t* cell, const uint8_t* element) {
+  Written w;
+  if (std::memcmp(cell, element, n) == 0) return w;
+  if (n == 8 && (w.error = double_error(element)) != 0) return w;
+  std::memcpy(cell, element, n);
+  w.changed = true;
+  return w;
+}
+
+// The plain rule of write_value.
+inline Written write_plain(const TypeRun& run, const TagSite& site, const uint8_t* element) {
+  switch (run.usiz) {
+    case 2: return write_plain_bytes<2>(site.value(), element);
+    case 4: return write_plain_bytes<4>(site.value(), element);
+    case 8: return write_plain_bytes<8>(site.value(), element);
+    default: break;
+  }
+  Written w;
+  if (std::memcmp(site.value(), element, run.usiz) == 0) return w;
+  std::memcpy(site.value(), element, run.usiz);
+  w.changed = true;
+  return w;
+}
 
 // Plain: the bytes when they differ (an 8-byte value that is no finite
 // double is refused). Digital: a value that turns bit 31 over. String: a

@@ -9,9 +9,11 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
+#include "core/lock_word.h"
 #include "core/records.h"
 #include "rk.h"
 #include "support/app_test.h"
+#include "support/plant_run.h"
 
 namespace rk::test {
 namespace {
@@ -155,30 +157,48 @@ TEST_F(DbLockClientsTest, ALockCallWhoseApplicationEndsMeanwhileFails) {
 
 // A killed client leaves its entry live and keeps the lock; the end of its
 // application passes the lock on, and the others go on.
-TEST_F(DbLockClientsTest, AWaiterLeftOutOfAHandOverThatWasCutOffFindsTheLock) {
-  // This process holds the lock; a hand-over from it is cut off as a death
-  // would cut it: the waiter is off the queue and the lock free, but
-  // nobody sets the waiter's event.
-  ASSERT_EQ(rk_proc_init_app("HOLD", "", "Plant", "OPS", "A"), 1);
-  ASSERT_EQ(rk_lock(1), 0);
-  Client& p5a = queued("P5A", 2);
-  Client& p9 = queued("P9", 4);
-  ASSERT_EQ(kmutex_take(kSelf), 0);
-  unlink_queued(kgd(), &entry(4));
-  kgd()->lock_holder = 0;
-  kmutex_give(kSelf);
-  // It looks for itself, finds the lock free and takes it; the other waiter
-  // stays queued behind it.
-  EXPECT_EQ(p9.reply(), "ok");
-  EXPECT_EQ(holder(), addr_of(&entry(4)));
-  EXPECT_EQ(val(entry(2).wait_state), kWaitLock);
-  EXPECT_EQ(p9.call("dbunlock 4"), "ok");
-  EXPECT_EQ(p5a.reply(), "ok");
-  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
-  // This process's own level is no longer the lock: its unlock gives nothing.
-  EXPECT_EQ(rk_unlock(1), 0);
-  EXPECT_EQ(holder(), 0u);
-  EXPECT_EQ(rk_proc_exit(1), 0);
+// A give of the lock cut off as a death would cut it. A hand-over: the
+// waiter is off the queue and the lock free, but nobody set the waiter's
+// event. A give without the kernel mutex, which frees the holder word
+// before it looks whether anyone queued meanwhile: the lock is free with
+// clients queued for it.
+TEST_F(DbLockClientsTest, AWaiterLeftOutOfAGiveThatWasCutOffFindsTheLock) {
+  const struct {
+    const char* cut;
+    void (*cut_off)(Kgd* kgd, CptEntry* holder, CptEntry* first);
+  } cases[] = {
+      {"hand-over",
+       [](Kgd* kgd, CptEntry*, CptEntry* first) {
+         ASSERT_EQ(kmutex_take(kSelf), 0);
+         unlink_queued(kgd, first);
+         kgd->lock_holder = 0;
+         kmutex_give(kSelf);
+       }},
+      {"give without the kernel mutex",
+       [](Kgd* kgd, CptEntry* holder, CptEntry*) { ASSERT_TRUE(drop_lock(kgd, holder)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cut);
+    ASSERT_EQ(rk_proc_init_app("HOLD", "", "Plant", "OPS", "A"), 1);
+    ASSERT_EQ(rk_lock(1), 0);
+    Client& p5a = queued("P5A", 2);
+    Client& p9 = queued("P9", 4);
+    c.cut_off(kgd(), &entry(1), &entry(4));
+    // The first waiter takes it when it looks for itself; the other waiter
+    // stays queued behind it.
+    EXPECT_EQ(bounded_reply(p9), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(4)));
+    EXPECT_EQ(val(entry(2).wait_state), kWaitLock);
+    EXPECT_EQ(p9.call("dbunlock 4"), "ok");
+    EXPECT_EQ(p5a.reply(), "ok");
+    EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+    // This process's own level is no longer the lock: its unlock gives nothing.
+    EXPECT_EQ(rk_unlock(1), 0);
+    EXPECT_EQ(holder(), 0u);
+    EXPECT_EQ(rk_proc_exit(1), 0);
+    EXPECT_EQ(p5a.call("procexit 2"), "ok 0");
+    EXPECT_EQ(p9.call("procexit 4"), "ok 0");
+  }
 }
 
 TEST_F(DbLockClientsTest, AKilledHoldersLockGoesOnWhenItsApplicationEndsOrItsSlotIsTaken) {
@@ -208,6 +228,61 @@ TEST_F(DbLockClientsTest, AKilledHoldersLockGoesOnWhenItsApplicationEndsOrItsSlo
     EXPECT_EQ(holder(), addr_of(&entry(c.id)));
     EXPECT_EQ(waiter.call("dbunlock " + std::to_string(c.id)), "ok");
     EXPECT_EQ(holder(), 0u);
+  }
+}
+
+
+// Nobody queued: the take and the give leave the kernel mutex alone. A
+// client that queues behind such a holder makes the holder's give go
+// through the kernel mutex, which hands the lock over; once nobody queues
+// any more, takes and gives go past the mutex again.
+TEST_F(DbLockClientsTest, AClientQueuedBehindAnUncontendedTakeIsHandedTheLock) {
+  Client& hold = client("HOLD", 1);
+  Client& p5a = client("P5A", 2);
+  const uint32_t taken = val(kgd()->mtx_count);
+  EXPECT_EQ(hold.call("dblock 1"), "ok");
+  EXPECT_EQ(val(kgd()->mtx_count), taken) << "an uncontended take";
+  EXPECT_EQ(holder(), addr_of(&entry(1)));
+  EXPECT_EQ(val(entry(1).stats[kStatLockGrants]), 1u);
+  EXPECT_EQ(val(kgd()->lock_tick), val(entry(1).stamp));
+  queue(p5a, 2);
+  EXPECT_TRUE(lock_is_slow(kgd())) << "a client queues";
+  EXPECT_EQ(hold.call("dbunlock 1"), "ok");
+  EXPECT_EQ(p5a.reply(), "ok");
+  EXPECT_EQ(holder(), addr_of(&entry(2)));
+  EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+  EXPECT_EQ(holder(), 0u);
+  EXPECT_FALSE(lock_is_slow(kgd()));
+  const uint32_t later = val(kgd()->mtx_count);
+  EXPECT_EQ(hold.call("dblock 1"), "ok");
+  EXPECT_EQ(hold.call("dbunlock 1"), "ok");
+  EXPECT_EQ(val(kgd()->mtx_count), later);
+  EXPECT_EQ(val(entry(1).stats[kStatLockGrants]), 2u);
+}
+
+// A holder that took the lock without the kernel mutex and is killed,
+// before or after a client queues behind it: the waiter gets the lock, as
+// from any other dead holder, when it next looks for itself.
+TEST_F(DbLockClientsTest, AKilledUncontendedHolderLosesTheLockToTheWaiter) {
+  for (const bool queued_first : {false, true}) {
+    SCOPED_TRACE(queued_first ? "queued before the kill" : "queued after the kill");
+    client_env("OPS", "B");
+    Client& doomed = client("DOOMED", 0x0100);
+    const uint32_t taken = val(kgd()->mtx_count);
+    EXPECT_EQ(doomed.call("dblock 256"), "ok");
+    ASSERT_EQ(val(kgd()->mtx_count), taken) << "an uncontended take";
+    client_env("OPS", "A");
+    Client& waiter = client("P5A", 2);
+    if (queued_first) queue(waiter, 2);
+    doomed.kill_hard();
+    if (!queued_first) queue(waiter, 2);
+    EXPECT_EQ(bounded_reply(waiter), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(2)));
+    EXPECT_EQ(waiter.call("dbunlock 2"), "ok");
+    EXPECT_EQ(holder(), 0u);
+    EXPECT_EQ(rk_exit_app(0x0100), 0);
+    ASSERT_EQ(rk_init_app("Plant", "OPS", "B", app_template().data()), 1);
+    EXPECT_EQ(waiter.call("procexit 2"), "ok 0");
   }
 }
 
