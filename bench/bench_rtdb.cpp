@@ -25,7 +25,7 @@ rk_type_entry type(const char* name, uint16_t stat, uint16_t max, uint16_t usiz)
   t.max = max;
   t.usiz = usiz;
   t.per_app = 1;
-  strncpy(t.name, name, sizeof t.name);
+  memcpy(t.name, name, strnlen(name, sizeof t.name));  // the name field needs no NUL
   return t;
 }
 
