@@ -1,7 +1,7 @@
 // Commands for the tests of processes that die, of other users' objects and
-// of descriptors: whole runs set up in one step, lock loops that a test
-// kills at any moment, checks of segments and tag arrays through the shared
-// records, and the process's own identity and limits. Client ids, counts and
+// of descriptors: whole runs set up in one step, lock loops and counter
+// rounds that a test kills at any moment, checks of segments and tag arrays
+// through the shared records, and the process's own identity and limits. Client ids, counts and
 // results are decimal.
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,11 +16,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,130 @@ void with_values(const Args& a, Use use) {
   reply_value(value);
 }
 
+// The counters of the random-kill runs: the 64 tags of type 0 in the
+// caller's application, equal after every whole round; the messages go to
+// mailbox 0 of type 1, each carrying the value its round wrote.
+constexpr uint16_t kCounters = 64;
+constexpr rk_tag_ref kMailbox{1, 0};
+// Messages are appended while fewer than this many are queued, else taken.
+constexpr uint32_t kMailboxBacklog = 32;
+
+struct CounterRefs {
+  rk_tag_ref refs[kCounters];
+  CounterRefs() {
+    for (uint16_t i = 0; i < kCounters; ++i) refs[i] = rk_tag_ref{0, i};
+  }
+};
+
+// Null when counters read under the lock look as rounds leave them: all
+// equal, or, after a holder killed inside its write, which stores the
+// batch in order, the first ones one ahead of the rest.
+const char* counters_fault(const uint32_t* v) {
+  for (uint32_t i = 1; i < kCounters; ++i) {
+    if (v[i] > v[i - 1] || v[0] - v[i] > 1) return "torn";
+  }
+  return nullptr;
+}
+
+// A message whose data is a counter value.
+rk_message_record number_message(uint32_t* number) {
+  rk_message_record r{};
+  r.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(number));
+  r.size = r.length = sizeof *number;
+  return r;
+}
+
+// The rounds of one client of a random-kill run. Each call is false, with
+// the fault noted, when it found something the kernel must not let happen.
+class CounterRounds {
+ public:
+  CounterRounds(rk_client_id id, uint32_t seed) : id_(id), rng_(seed) {}
+
+  // Under the lock: reads the counters, writes the largest plus one to
+  // all (sometimes under a nested lock), reads them back, and sometimes
+  // appends or takes a message.
+  bool round() {
+    if (rk_lock(id_) != 0) return fail("lock");
+    const bool ok = locked_round();
+    if (rk_unlock(id_) != 0 && ok) return fail("unlock");
+    rounds_ += ok;
+    return ok;
+  }
+
+  // Sleeps until another client changes counter 0, which then holds more
+  // than this process wrote last.
+  bool wait_for_change() {
+    uint32_t value = 0, position = 0;
+    if (rk_read(id_, refs_.refs, 1, &value) != 0) return fail("read");   // clears the change bit
+    if (rk_change_wait(id_, refs_.refs, 1, &position, &value) != 0) return fail("changewait");
+    ++waits_;
+    return value > last_ || fail("unchanged");
+  }
+
+  bool sometimes(uint32_t one_in) { return rng_() % one_in == 0; }
+
+  std::string report() const {
+    return std::to_string(rounds_) + " " + std::to_string(torn_) + " " + std::to_string(waits_) + " " +
+           std::to_string(messages_) + " " + fault_;
+  }
+
+ private:
+  bool fail(const char* what) {
+    fault_ = std::string(what) + "/" + std::to_string(rk_errno(id_));
+    return false;
+  }
+
+  bool holds() const {
+    const CptEntry* e = live_entry(id_);
+    return e != nullptr && attachment().kgd->lock_holder == addr_of(e);
+  }
+
+  bool locked_round() {
+    uint32_t v[kCounters];
+    if (!holds()) return fail("holder");
+    if (rk_read(id_, refs_.refs, kCounters, v) != 0) return fail("read");
+    if (const char* f = counters_fault(v)) return fail(f);
+    if (v[kCounters - 1] < last_) return fail("lost");
+    torn_ += v[0] != v[kCounters - 1];
+    const uint32_t next = v[0] + 1;
+    std::fill(v, v + kCounters, next);
+    const bool nested = sometimes(4);
+    if (nested && rk_lock(id_) != 0) return fail("nestedlock");
+    const int written = rk_write(id_, refs_.refs, kCounters, v);
+    if (nested && rk_unlock(id_) != 0) return fail("nestedunlock");
+    if (written != 0) return fail("write");
+    last_ = next;
+    if (rk_read(id_, refs_.refs, kCounters, v) != 0) return fail("readback");
+    if (std::count(v, v + kCounters, next) != kCounters) return fail("overwritten");
+    if (!holds()) return fail("holder");
+    return !sometimes(4) || message(next);
+  }
+
+  // Appends a message numbered with the round's value, or takes the oldest,
+  // which an earlier round wrote.
+  bool message(uint32_t written) {
+    uint32_t queued = 0;
+    if (rk_count_mbx(id_, kMailbox, &queued) != 0) return fail("count");
+    uint32_t number = written;
+    rk_message_record r = number_message(&number);
+    if (queued < kMailboxBacklog) {
+      if (rk_write_mbx(id_, kMailbox, &r) != 0) return fail("mbxwrite");
+      ++messages_;
+      return true;
+    }
+    number = 0;
+    if (rk_read_mbx(id_, kMailbox, &r, 0) != 0) return fail("mbxread");
+    return (r.length == sizeof number && number > 0 && number < written) || fail("message");
+  }
+
+  rk_client_id id_;
+  std::mt19937 rng_;
+  CounterRefs refs_;
+  uint32_t last_ = 0;   // the value this process wrote last
+  uint32_t rounds_ = 0, torn_ = 0, waits_ = 0, messages_ = 0;
+  std::string fault_ = "-";
+};
+
 const RegisterCommand commands[] = {
     // rtdbmake <name> <OPS instances> <LAB instances> <memory pools> <flags>:
     // type ANALOG (10 tags of 4 bytes per application), 5 extra segments.
@@ -131,6 +257,47 @@ const RegisterCommand commands[] = {
          if (rk_unlock(id) != 0) ++failed;
        }
        reply_ok(std::to_string(done) + " " + std::to_string(failed) + " " + std::to_string(foreign));
+     }},
+    // counterloop <id> <may wait> <seed>: counter rounds until the next
+    // command line arrives or a round finds a fault; with <may wait> 1,
+    // sometimes a sleep in rk_change_wait between rounds. "ok <rounds>
+    // <torn reads> <waits> <messages> <fault>", the fault "-" when none.
+    {"counterloop",
+     [](const Args& a) {
+       CounterRounds c(id_of(a), static_cast<uint32_t>(a.dec(2)));
+       const bool may_wait = a.dec(1) != 0;
+       while (!line_waiting() && c.round() && (!may_wait || !c.sometimes(8) || c.wait_for_change())) {
+       }
+       reply_ok(c.report());
+     }},
+    // countercheck <id>: under the lock, the counters and the mailbox as a
+    // run left them, every message taken. "ok <smallest> <largest>
+    // <messages> <fault>", the fault "-" when the counters have the shape
+    // of rounds and the messages came in increasing numbers no larger.
+    {"countercheck",
+     [](const Args& a) {
+       const rk_client_id id = id_of(a);
+       const CounterRefs refs;
+       uint32_t v[kCounters] = {};
+       if (rk_lock(id) != 0) return reply_err(rk_errno(id));
+       std::string fault = "-";
+       auto note = [&](const char* f) {
+         if (fault == "-") fault = f;
+       };
+       if (rk_read(id, refs.refs, kCounters, v) != 0) note("read");
+       if (const char* f = counters_fault(v)) note(f);
+       uint32_t queued = 0, last = 0;
+       if (rk_count_mbx(id, kMailbox, &queued) != 0) note("count");
+       for (uint32_t m = 0; m < queued; ++m) {
+         uint32_t number = 0;
+         rk_message_record r = number_message(&number);
+         if (rk_read_mbx(id, kMailbox, &r, 0) != 0 || r.length != sizeof number) note("mbxread");
+         if (number <= last || number > v[0]) note("message");
+         last = number;
+       }
+       rk_unlock(id);
+       reply_ok(std::to_string(v[kCounters - 1]) + " " + std::to_string(v[0]) + " " + std::to_string(queued) + " " +
+                fault);
      }},
     // The line that ends an open-ended lockloop.
     {"loopstop", [](const Args&) { reply_ok(); }},
