@@ -4,8 +4,6 @@
 // they die, the lock goes on, no round is lost, a killed write leaves at
 // most its own batch half done, the mailbox keeps its order, and the
 // application ends cleanly. The run is repeated with RK_KILL_SEED.
-#include <signal.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
