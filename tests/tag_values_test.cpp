@@ -396,14 +396,18 @@ TEST_F(TagValuesTest, RunsOfPlainTagsEndAsTheGeneralWalkLeavesThem) {
     entry(kMe).write_mask = 0;
     reset();
     EXPECT_EQ(write(c.batch), c.rc);
-    if (c.rc != 0) EXPECT_EQ(rk_errno(kMe), c.err);
+    if (c.rc != 0) {
+      EXPECT_EQ(rk_errno(kMe), c.err);
+    }
     EXPECT_EQ(stat(kMe, kStatWriteTags), c.counted);
     const std::vector<uint32_t> tight = state();
 
     entry(kMe).write_mask = 0x80000000u;   // a bit no tag has
     reset();
     EXPECT_EQ(write(c.batch), c.rc);
-    if (c.rc != 0) EXPECT_EQ(rk_errno(kMe), c.err);
+    if (c.rc != 0) {
+      EXPECT_EQ(rk_errno(kMe), c.err);
+    }
     EXPECT_EQ(state(), tight);
   }
   entry(kMe).write_mask = 0;
