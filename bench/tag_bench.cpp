@@ -43,6 +43,7 @@ struct RawTags {
   pthread_mutex_t mutex;
   ChangeEntry changes[kAnalogTags];
   RawCell cells[kAnalogTags];
+  uint32_t pending_wake;     // the waiters a write collected, as an application's
   volatile uint32_t stop;   // tells a benchmark's child process to end
   std::atomic<uint32_t> ping, pong;
 };
@@ -58,9 +59,10 @@ RawTags* raw_tags() {
 }
 
 // The raw write of n 8-byte tags named by references: a change only where
-// the value differs.
+// the value differs, its change word stored and its waiters collected.
 void raw_write(RawTags* r, const rk_tag_ref* refs, const uint64_t* values, uint32_t n) {
   pthread_mutex_lock(&r->mutex);
+  uint32_t waiters = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const uint16_t index = refs[i].index;
     if (index >= kAnalogTags) continue;
@@ -68,7 +70,9 @@ void raw_write(RawTags* r, const rk_tag_ref* refs, const uint64_t* values, uint3
     if (std::memcmp(cell.value, &values[i], 8) == 0) continue;
     std::memcpy(cell.value, &values[i], 8);
     r->changes[index].change_word = kChangeBits;
+    waiters |= r->changes[index].wait_word;
   }
+  if (waiters != 0) r->pending_wake |= waiters;
   pthread_mutex_unlock(&r->mutex);
 }
 

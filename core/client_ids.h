@@ -6,7 +6,9 @@
 
 #include <cstdint>
 
+#include "core/attachment.h"
 #include "core/records.h"
+#include "platform/process_info.h"
 
 namespace rk {
 
@@ -44,15 +46,35 @@ int32_t client_id_of(const Kgd* kgd, const CptEntry* entry);
 
 // The block of the application an id names: null unless an RTDB is attached
 // and valid, and the application exists and is active.
-AppBlock* resolve_app(uint16_t id);
+inline AppBlock* resolve_app(uint16_t id) {
+  const Kgd* kgd = attachment().kgd;
+  if (kgd == nullptr || kgd->state == 0) return nullptr;
+  const int32_t a = app_index(id);
+  if (a < 0 || static_cast<uint32_t>(a) >= kgd->napps) return nullptr;
+  AppBlock* app = app_block(kgd, static_cast<uint32_t>(a));
+  return app->active == 1 ? app : nullptr;
+}
 
 // The entry of the id's slot in app: null for no block, a slot of 31 or
 // more, or a slot without a live client.
-CptEntry* resolve_entry(AppBlock* app, uint16_t id);
+inline CptEntry* resolve_entry(AppBlock* app, uint16_t id) {
+  if (app == nullptr || slot_of(id) >= kSlots) return nullptr;
+  CptEntry* entry = &app->cpt[slot_of(id)];
+  // stat is a set of bits: registration leaves the configured bit set, and a
+  // live client may carry the termination-seen or lock-revoked bit as well.
+  return (entry->stat & kStatLive) != 0 ? entry : nullptr;
+}
 
 // As resolve_entry; and when the RTDB accepts client ids only from their
 // own process (kFlagOwnerCheck), null unless the caller registered the slot.
-CptEntry* resolve_owned(AppBlock* app, uint16_t id);
+inline CptEntry* resolve_owned(AppBlock* app, uint16_t id) {
+  CptEntry* entry = resolve_entry(app, id);
+  const Kgd* kgd = attachment().kgd;
+  if (entry == nullptr || kgd == nullptr) return nullptr;
+  // The flags word is a set of bits too: rk_init ORs further ones in.
+  if ((kgd->flags & kFlagOwnerCheck) != 0 && entry->pid != os::process_id()) return nullptr;
+  return entry;
+}
 
 // Ends a call refused after its id resolved: err becomes the client's error
 // number and the result is -1.

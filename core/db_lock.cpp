@@ -117,8 +117,6 @@ bool holder_gone(Kgd* kgd) {
   return kgd->lock_holder != 0 && os::tick_count() - kgd->lock_tick >= kLookMs && pass_lock_of_gone_holder(kgd);
 }
 
-bool still_resolves(uint16_t id, const CptEntry* entry) { return resolve_entry(resolve_app(id), id) == entry; }
-
 void note_grant(Kgd* kgd, CptEntry* entry) {
   entry->stamp = kgd->lock_tick = os::tick_count();
   map_new_segments(entry);

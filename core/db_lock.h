@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/client_ids.h"
 #include "core/records.h"
 
 namespace rk {
@@ -32,7 +33,9 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id);
 // live. Either can end between a call's resolution of the id and its take
 // of the kernel mutex; checked again under the mutex, a call never queues
 // or takes the lock for a client that has gone, which nobody could unlock.
-bool still_resolves(uint16_t id, const CptEntry* entry);
+inline bool still_resolves(uint16_t id, const CptEntry* entry) {
+  return resolve_entry(resolve_app(id), id) == entry;
+}
 
 // With the kernel mutex held: when the holder of the lock has held it for
 // a while and its process died, its clients leave (handing the lock on)

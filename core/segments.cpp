@@ -77,18 +77,9 @@ Addr new_segment(uint32_t size) {
   return static_cast<Addr>(base);
 }
 
-bool map_new_segments(CptEntry* entry) {
+bool map_missing_segments(CptEntry* entry, uint32_t n) {
   Attachment& att = attachment();
   Kgd* kgd = att.kgd;
-  if (kgd == nullptr) return false;
-  uint32_t n = __atomic_load_n(&kgd->nsegs, __ATOMIC_ACQUIRE);
-  // Every segment is mapped in this process already: nothing to lock. What
-  // is mapped is this process's to know: the entry's count may have been
-  // written by another process that used the same client id.
-  if (att.mapped >= n) {
-    if (entry != nullptr && entry->nmap != n) entry->nmap = static_cast<uint16_t>(n);
-    return true;
-  }
   std::lock_guard<std::recursive_mutex> g(g_views_mutex);
   if (!ensure_view_table(kgd)) return false;
   if (n > attachment().nviews) n = attachment().nviews;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/attachment.h"
 #include "core/records.h"
 
 namespace rk {
@@ -24,6 +25,25 @@ Addr new_segment(uint32_t size);
 // first segment still missing in this process (the entries in use when none
 // is). False when some segment could not be mapped here; the next call
 // tries it again.
-bool map_new_segments(CptEntry* entry);
+// The part of map_new_segments that maps: the first n segments, an
+// attached RTDB, some of them not mapped here yet.
+bool map_missing_segments(CptEntry* entry, uint32_t n);
+
+// Inline: every grant of the lock asks, and the answer is nearly always
+// that nothing is missing.
+inline bool map_new_segments(CptEntry* entry) {
+  const Attachment& att = attachment();
+  Kgd* kgd = att.kgd;
+  if (kgd == nullptr) return false;
+  const uint32_t n = __atomic_load_n(&kgd->nsegs, __ATOMIC_ACQUIRE);
+  // Every segment is mapped in this process already: nothing to lock. What
+  // is mapped is this process's to know: the entry's count may have been
+  // written by another process that used the same client id.
+  if (att.mapped >= n) {
+    if (entry != nullptr && entry->nmap != n) entry->nmap = static_cast<uint16_t>(n);
+    return true;
+  }
+  return map_missing_segments(entry, n);
+}
 
 }  // namespace rk

@@ -67,15 +67,23 @@ struct FixedElement {
 // index not below max records 9 and passes the element over. The walk also
 // ends when visit says kStop. Returns the index the walk ended at: the bad
 // type's, the one visit stopped at, or count.
-template <typename Cursor, typename Visit>
-uint32_t walk_tags(TagCall& call, const AppBlock* app, const TagRef* refs, uint32_t count, Cursor buffer,
-                   Visit&& visit) {
+//
+// run(run, i, buffer) may take over the elements from i on that share its
+// type, all at once: it returns the index after the last one it took, its
+// cursor advanced past them, or i to leave element i to visit.
+template <typename Cursor, typename Run, typename Visit>
+uint32_t walk_tag_runs(TagCall& call, const AppBlock* app, const TagRef* refs, uint32_t count, Cursor buffer,
+                       Run&& take_run, Visit&& visit) {
   TypeRun run;
   for (uint32_t i = 0; i < count; ++i) {
     const TagRef ref = refs[i];
     if (!run.select(call.kgd, app, ref.type)) {
       call.record(kErrBadTag);
       return i;
+    }
+    if (const uint32_t next = take_run(run, i, buffer); next != i) {
+      i = next - 1;
+      continue;
     }
     Cursor element = buffer;
     buffer += run.usiz;
@@ -86,6 +94,14 @@ uint32_t walk_tags(TagCall& call, const AppBlock* app, const TagRef* refs, uint3
     if (visit(run, site_of(run, ref), element, i) == Step::kStop) return i;
   }
   return count;
+}
+
+template <typename Cursor, typename Visit>
+uint32_t walk_tags(TagCall& call, const AppBlock* app, const TagRef* refs, uint32_t count, Cursor buffer,
+                   Visit&& visit) {
+  return walk_tag_runs(
+      call, app, refs, count, buffer, [](const TypeRun&, uint32_t i, Cursor&) { return i; },
+      static_cast<Visit&&>(visit));
 }
 
 }  // namespace rk

@@ -6,6 +6,7 @@
 #include "rk.h"
 #include "tags/attr_handlers.h"
 #include "tags/change_marking.h"
+#include "tags/plain_run_write.h"
 #include "tags/tag_call.h"
 #include "tags/tag_walk.h"
 #include "tags/tag_write.h"
@@ -30,7 +31,14 @@ int write_batch(TagCall& call, AppBlock* target, const TagRef* refs, uint32_t co
   WriteWake wake;
   wake.target = target;
   uint32_t counted = 0;
-  walk_tags(call, target, refs, count, static_cast<const uint8_t*>(values),
+  // Without a write mask no handler can apply, and without attribute
+  // values nothing but the value is written: runs of plain tags then take
+  // the tight loop.
+  const bool plain_runs = rule == write_value && write_mask == 0 && attr_values == nullptr;
+  walk_tag_runs(call, target, refs, count, static_cast<const uint8_t*>(values),
+            [&](const TypeRun& run, uint32_t i, const uint8_t*& element) {
+              return plain_runs ? write_plain_run_of(call, wake, run, refs, i, count, element, &counted) : i;
+            },
             [&](const TypeRun& run, const TagSite& site, const uint8_t* element, uint32_t i) {
               // The handler may look at the caller's element; it is the caller's own buffer.
               switch (screen_element(call, site, const_cast<uint8_t*>(element), write_mask, kDirWrite)) {

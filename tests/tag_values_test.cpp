@@ -321,6 +321,103 @@ TEST_F(TagValuesTest, ABatchGoesOnOrStopsByTheFailureOfItsElement) {
   }
 }
 
+// A client without a write mask has its runs of plain tags written in one
+// tight loop; with a mask that meets no attribute word, the same batch goes
+// element by element through the general walk. Both must leave the same
+// values, change words, statistics and result.
+TEST_F(TagValuesTest, RunsOfPlainTagsEndAsTheGeneralWalkLeavesThem) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* name;
+    Batch batch;
+    int rc;
+    int16_t err;
+    uint32_t counted;
+  } cases[] = {
+      {"a bad index inside a run goes on",
+       Batch().add(TagRef{kPlain, 0}, 5u).add(TagRef{kPlain, 1}, 6u).add(TagRef{kPlain, 9}, 7u).add(TagRef{kPlain, 2}, 8u),
+       -1, kErrBadTag, 3},
+      {"NaN and infinities inside a run of doubles",
+       Batch().add(TagRef{kDouble, 0}, nan).add(TagRef{kDouble, 1}, 2.5).add(TagRef{kDouble, 2}, -inf)
+           .add(TagRef{kDouble, 3}, 4.5),
+       -1, kErrMinusInf, 4},
+      {"values already there are no change",
+       Batch().add(TagRef{kPlain, 0}, 100u).add(TagRef{kPlain, 1}, 6u).add(TagRef{kPlain, 2}, 102u), 0, 0, 3},
+      {"runs of several types back to back",
+       Batch().add(TagRef{kPlain, 0}, 5u).add(TagRef{kDouble, 1}, 1.5).add(TagRef{kPlain, 3}, 9u)
+           .add(TagRef{kShared, 0}, 11u).add(TagRef{kShared, 1}, 12u).add(TagRef{kDigital, 2}, uint16_t{1})
+           .add(TagRef{kPlain, 4}, 13u),
+       0, 0, 7},
+      {"a shared run changes every application",
+       Batch().add(TagRef{kShared, 0}, 100u).add(TagRef{kShared, 1}, 21u).add(TagRef{kShared, 3}, 23u), 0, 0, 3},
+      {"an undefined type ends the batch after a run",
+       Batch().add(TagRef{kPlain, 0}, 5u).add(TagRef{kPlain, 1}, 6u).add(TagRef{kUndefined, 0}, 7u)
+           .add(TagRef{kPlain, 2}, 8u),
+       -1, kErrBadTag, 2},
+      {"a run that ends the batch with a bad index",
+       Batch().add(TagRef{kDouble, 3}, 1.0).add(TagRef{kDouble, 4}, 2.0), -1, kErrBadTag, 1},
+  };
+  const uint16_t types[] = {kPlain, kDouble, kShared, kDigital};
+  // Every value the index plus 100 (as bytes of its size), every change word 0.
+  auto reset = [&] {
+    for (uint16_t t : types) {
+      for (uint16_t i = 0; i < 4; ++i) {
+        for (uint32_t a = 0; a < 2; ++a) {
+          const TagRef ref{t, i};
+          memset(cell(ref, a) + 4, 0, t == kDouble ? 8 : 4);
+          const uint32_t v = 100u + i;
+          if (t == kPlain || t == kShared) memcpy(cell(ref, a) + 4, &v, 4);
+          change(ref, a).change_word = 0;
+        }
+      }
+    }
+    entry(kMe).stats[kStatWriteTags] = 0;
+    entry(kMe).errnum = 0;
+  };
+  // Values and change words of both applications, and the counted tags.
+  auto state = [&] {
+    std::vector<uint32_t> words;
+    for (uint16_t t : types) {
+      for (uint16_t i = 0; i < 4; ++i) {
+        for (uint32_t a = 0; a < 2; ++a) {
+          const TagRef ref{t, i};
+          words.push_back(load_u32(cell(ref, a) + 4));
+          if (t == kDouble) words.push_back(load_u32(cell(ref, a) + 8));
+          words.push_back(val(change(ref, a).change_word));
+        }
+      }
+    }
+    words.push_back(stat(kMe, kStatWriteTags));
+    return words;
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    entry(kMe).write_mask = 0;
+    reset();
+    EXPECT_EQ(write(c.batch), c.rc);
+    if (c.rc != 0) {
+      EXPECT_EQ(rk_errno(kMe), c.err);
+    }
+    EXPECT_EQ(stat(kMe, kStatWriteTags), c.counted);
+    const std::vector<uint32_t> tight = state();
+
+    entry(kMe).write_mask = 0x80000000u;   // a bit no tag has
+    reset();
+    EXPECT_EQ(write(c.batch), c.rc);
+    if (c.rc != 0) {
+      EXPECT_EQ(rk_errno(kMe), c.err);
+    }
+    EXPECT_EQ(state(), tight);
+  }
+  entry(kMe).write_mask = 0;
+  // A shared change reaches both applications' change words.
+  reset();
+  ASSERT_EQ(write(Batch().add(TagRef{kShared, 2}, 1u).add(TagRef{kShared, 3}, 2u)), 0);
+  for (uint32_t a = 0; a < 2; ++a) EXPECT_EQ(val(change(TagRef{kShared, 3}, a).change_word), kChangeBits);
+  EXPECT_EQ(val(change(TagRef{kShared, 1}, 1).change_word), 0u);
+}
+
 rk_message_record message(const char* data, uint8_t mark) {
   rk_message_record r{};
   r.data = addr_of(data);

@@ -74,6 +74,42 @@ TEST_F(TagWakeTest, AWriteOfTheSameValueWakesNobodyAndAForcedOneDoes) {
   EXPECT_EQ(waiter.call("dbunlock 6"), "ok");
 }
 
+TEST_F(TagWakeTest, ARunOfPlainTagsWakesTheWaitersOfTheTagsItChangedOnly) {
+  make_live(0x0000, getpid());
+  Client& changed = start(0x0006);
+  Client& unchanged = start(0x0007);
+  change(0, TagRef{kLocal, 5}).wait_word = 1u << 6;
+  change(0, TagRef{kLocal, 3}).wait_word = 1u << 7;
+  std::vector<TagRef> refs;
+  std::vector<uint32_t> values;
+  for (uint16_t i = 0; i < 8; ++i) {
+    refs.push_back(TagRef{kLocal, i});
+    values.push_back(i);
+  }
+  ASSERT_EQ(rk_write(0x0000, refs.data(), 8, values.data()), 0);   // nobody waits yet
+  ASSERT_TRUE(fall_asleep(changed, 0x0006, 1));
+  ASSERT_TRUE(fall_asleep(unchanged, 0x0007, 1));
+
+  // Tag 3 keeps its value; tag 5, after a bad index, changes.
+  refs.insert(refs.begin() + 4, TagRef{kLocal, 8});
+  values.insert(values.begin() + 4, 0);
+  for (uint32_t& v : values) v += 10;
+  values[3] = 3;
+  ASSERT_EQ(rk_write(0x0000, refs.data(), 9, values.data()), -1);
+  EXPECT_EQ(rk_errno(0x0000), kErrBadTag);
+  ASSERT_EQ(changed.reply(), "ok") << "woken, holding the lock";
+  EXPECT_EQ(changed.call("dbunlock 6"), "ok");
+  EXPECT_EQ(val(app_block(kgd_, 0)->cpt[7].wait_state), kWaitTag) << "its tag did not change";
+  EXPECT_FALSE(unchanged.reply_ready(0));
+  EXPECT_EQ(val(app_block(kgd_, 0)->pending_wake), 0u);
+  EXPECT_EQ(val(change(0, TagRef{kLocal, 3}).change_word), kChangeBits) << "left from the first write";
+  EXPECT_EQ(val(change(0, TagRef{kLocal, 5}).change_word), kChangeBits);
+
+  ASSERT_EQ(rk_forced_write(0x0000, &refs[3], 1, &values[3]), 0);
+  ASSERT_EQ(unchanged.reply(), "ok");
+  EXPECT_EQ(unchanged.call("dbunlock 7"), "ok");
+}
+
 TEST_F(TagWakeTest, AnAttributeChangeWakesTheWaitersThatWantItsBitsAndSetsNoChangeBit) {
   const TagRef tag{kShared, 1};
   make_live(0x0000, getpid());
