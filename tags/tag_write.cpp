@@ -36,25 +36,23 @@ int write_batch(TagCall& call, AppBlock* target, const TagRef* refs, uint32_t co
   // the tight loop.
   const bool plain_runs = rule == write_value && write_mask == 0 && attr_values == nullptr;
   walk_tag_runs(call, target, refs, count, static_cast<const uint8_t*>(values),
-            [&](const TypeRun& run, uint32_t i, const uint8_t*& element) {
-              return plain_runs ? write_plain_run_of(call, wake, run, refs, i, count, element, &counted) : i;
-            },
-            [&](const TypeRun& run, const TagSite& site, const uint8_t* element, uint32_t i) {
-              // The handler may look at the caller's element; it is the caller's own buffer.
-              switch (screen_element(call, site, const_cast<uint8_t*>(element), write_mask, kDirWrite)) {
-                case Screen::kStop: return Step::kStop;
-                case Screen::kSkip: return Step::kNext;
-                case Screen::kProceed: break;
-              }
-              // Plain values, the most common, are compared and copied here.
-              const Written w = rule == write_value && run.kind == kKindPlain ? write_plain(run, site, element)
-                                                                               : rule(run, site, element, call.id);
-              if (w.error != 0) call.record(w.error);
-              if (w.changed) mark_changed(call.kgd, wake, run, site, w.word);
-              if (attr_values != nullptr) modify_attr(call.kgd, wake, site, attr_values[i], attr_masks[i], w.changed);
-              ++counted;
-              return Step::kNext;
-            });
+        [&](const TypeRun& run, uint32_t i, const uint8_t*& element) {
+          return plain_runs ? write_plain_run_of(call, wake, run, refs, i, count, element, &counted) : i;
+        },
+        [&](const TypeRun& run, const TagSite& site, const uint8_t* element, uint32_t i) {
+          // The handler may look at the caller's element; it is the caller's own buffer.
+          switch (screen_element(call, site, const_cast<uint8_t*>(element), write_mask, kDirWrite)) {
+            case Screen::kStop: return Step::kStop;
+            case Screen::kSkip: return Step::kNext;
+            case Screen::kProceed: break;
+          }
+          const Written w = rule(run, site, element, call.id);
+          if (w.error != 0) call.record(w.error);
+          if (w.changed) mark_changed(call.kgd, wake, run, site, w.word);
+          if (attr_values != nullptr) modify_attr(call.kgd, wake, site, attr_values[i], attr_masks[i], w.changed);
+          ++counted;
+          return Step::kNext;
+        });
   wake_after_write(call.kgd, call.id, wake);
   return end_tag_call(call, kStatWriteCalls, kStatWriteTags, counted);
 }

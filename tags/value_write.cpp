@@ -52,9 +52,8 @@ Written write_message(const TagSite& site, const uint8_t* element, uint16_t id) 
   return w;
 }
 
-Written write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id) {
+Written write_kind_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id) {
   switch (run.kind) {
-    case kKindPlain: return write_plain(run, site, element);
     case kKindDigital: return write_digital(site, element);
     case kKindString: return write_string(site, element);
     case kKindMessage: return write_message(site, element, id);

@@ -57,11 +57,18 @@ inline Written write_plain(const TypeRun& run, const TagSite& site, const uint8_
   return w;
 }
 
+// write_value for the kinds other than plain: digital, string, mailbox.
+Written write_kind_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id);
+
 // Plain: the bytes when they differ (an 8-byte value that is no finite
 // double is refused). Digital: a value that turns bit 31 over. String: a
 // text that differs; a null buffer with a size, offered to a tag without a
-// buffer, only reserves the buffer. Mailbox: the message appended.
-Written write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id);
+// buffer, only reserves the buffer. Mailbox: the message appended. Inline,
+// so that a batch compares and copies plain values, the most common, in its
+// own loop.
+inline Written write_value(const TypeRun& run, const TagSite& site, const uint8_t* element, uint16_t id) {
+  return run.kind == kKindPlain ? write_plain(run, site, element) : write_kind_value(run, site, element, id);
+}
 
 // As write_value, but a value stored is a change even when it was there
 // already. A mailbox write is the same under both rules.
