@@ -86,7 +86,9 @@ void BM_ProcessesWriting(benchmark::State& state) {
   run_writers(
       state, [](uint32_t k) { attach_child(static_cast<uint16_t>(0x0008 + k)); },
       [](uint32_t k, uint64_t v) {
-        const rk_tag_ref ref{kDouble, static_cast<uint16_t>(100 + k)};
+        // Tags 8 apart: each process's value and change entry on cache
+        // lines of their own, as the floor's cells.
+        const rk_tag_ref ref{kDouble, static_cast<uint16_t>(100 + 8 * k)};
         const double d = static_cast<double>(v);
         rk_write(static_cast<uint16_t>(0x0008 + k), &ref, 1, &d);
       });

@@ -12,6 +12,7 @@
 #include "core/lock_word.h"
 #include "core/segments.h"
 #include "platform/clock.h"
+#include "platform/spin_wait.h"
 #include "rk.h"
 
 namespace rk {
@@ -118,7 +119,11 @@ bool holder_gone(Kgd* kgd) {
 }
 
 void note_grant(Kgd* kgd, CptEntry* entry) {
-  entry->stamp = kgd->lock_tick = os::tick_count();
+  const uint32_t now = os::tick_count();
+  entry->stamp = now;
+  // Stored only when the tick moved on: the word shares its cache line with
+  // the holder word, which clients on other CPUs look at while they wait.
+  if (kgd->lock_tick != now) kgd->lock_tick = now;
   map_new_segments(entry);
 }
 
@@ -154,12 +159,55 @@ static bool take_uncontended(Kgd* kgd, CptEntry* e, uint16_t id, bool* claimed) 
   return true;
 }
 
+// Whether a client queued already ranks at least as high as the entry, or
+// nobody queues: then the entry would not be first in the queue, and looking
+// a while longer for the lock before it queues delays nobody but itself.
+// The head is read without the kernel mutex: a stale answer costs a look.
+static bool first_place_taken(const Kgd* kgd, const CptEntry* e) {
+  const Addr head = kgd->queue_head;
+  if (head == 0) return true;
+  const CptEntry* first = at<CptEntry>(head);
+  return client_id_of(kgd, first) >= 0 && first->prty >= e->prty;
+}
+
+// Spins while the holder may run on another CPU; learnt per process.
+os::SpinWait g_lock_spin(2000, 256);
+
+// How often a client gives its CPU away before it queues: a holder that
+// shares the CPU then runs on and gives the lock back.
+constexpr int kYields = 4;
+
+// Before it queues, a client looks a while for the lock to come free: a
+// holder mostly gives it back within microseconds, and a take without the
+// queue costs neither side a wake-up. The look never overtakes a queued
+// client, since a take without the kernel mutex succeeds only while nobody
+// queues, and it ends at once when the entry would be first in the queue.
+// True when the lock is the entry's; false to queue, with *claimed as in
+// take_uncontended.
+static bool take_when_free(Kgd* kgd, CptEntry* e, uint16_t id, bool* claimed) {
+  auto free_and_taken = [&] {
+    if (kgd->lock_holder != 0 || lock_is_slow(kgd)) return false;
+    return take_uncontended(kgd, e, id, claimed) || *claimed;
+  };
+  if (*claimed || !first_place_taken(kgd, e)) return false;
+  if (g_lock_spin.spin(free_and_taken)) return e->lock == 1;
+  for (int i = 0; i < kYields && !*claimed; ++i) {
+    if (!first_place_taken(kgd, e)) return false;
+    os::yield_cpu();
+    if (free_and_taken()) {
+      os::note_waker_shares_cpu(true);
+      break;
+    }
+  }
+  return e->lock == 1;
+}
+
 int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id) {
   int done = 0;
   CptEntry* e = begin_lock(entry, &done);
   if (e == nullptr) return done;
   bool claimed = false;
-  if (take_uncontended(kgd, e, id, &claimed)) return 0;
+  if (take_uncontended(kgd, e, id, &claimed) || take_when_free(kgd, e, id, &claimed)) return 0;
   if (kmutex_take(id) != 0) {
     // Nobody else gives a lock taken by a call that failed.
     if (claimed) drop_lock(kgd, e);

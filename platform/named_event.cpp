@@ -1,6 +1,7 @@
 #include "platform/named_event.h"
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@ SpinWait g_spin(2000);   // some tens of microseconds at most
 struct EventState {
   uint32_t signalled;
   uint32_t sleepers;
+  int32_t setter_cpu;   // where the last set ran, for the waiter's spin
 };
 
 EventState* state_of(Handle h) {
@@ -30,7 +32,9 @@ EventState* state_of(Handle h) {
 
 bool take(EventState* e) {
   uint32_t one = 1;
-  return __atomic_compare_exchange_n(&e->signalled, &one, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  if (!__atomic_compare_exchange_n(&e->signalled, &one, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) return false;
+  note_waker_cpu(__atomic_load_n(&e->setter_cpu, __ATOMIC_RELAXED));
+  return true;
 }
 
 long futex(uint32_t* word, int op, uint32_t val, const timespec* timeout = nullptr) {
@@ -103,6 +107,7 @@ Handle event_open(const char* name, Owner owner) {
 int event_set(Handle h) {
   EventState* e = state_of(h);
   if (e == nullptr) return EBADF;
+  __atomic_store_n(&e->setter_cpu, sched_getcpu(), __ATOMIC_RELAXED);
   __atomic_store_n(&e->signalled, 1, __ATOMIC_SEQ_CST);
   if (__atomic_load_n(&e->sleepers, __ATOMIC_SEQ_CST) != 0) futex(&e->signalled, FUTEX_WAKE, 1);
   return 0;

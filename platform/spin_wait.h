@@ -1,33 +1,58 @@
 // Spinning before a sleep. A wait that ends soon ends sooner without a
 // system call when the waiter keeps looking, but only while what ends it
 // runs on another CPU: on a CPU shared with that process a spin only
-// delays it. So the length of a spin is learnt per process and kind of
-// wait: a spin that caught what it waited for keeps the full length, one
-// that did not halves it down to a floor, and every eighth wait tries the
-// full length again, so that a process that moved to a CPU of its own soon
+// delays it. So the process learns where its wakers run (note_waker_cpu,
+// note_waker_shares_cpu) and spins only one wait in 64 while they share its
+// CPU; and the length of a spin is learnt per process and kind of wait: a
+// spin that caught what it waited for keeps the full length, one that did
+// not halves it down to a floor, and every eighth wait tries the full
+// length again, so that a process that moved to a CPU of its own soon
 // spins in full again.
 #pragma once
+
+#include <sched.h>
 
 #include <atomic>
 
 namespace rk::os {
 
+// Whether the process that last woke this one ran on this one's CPU: then
+// the processes it waits for most likely share its CPU, and a spin would
+// only keep them from running. Learnt at every wake-up.
+inline std::atomic<bool> g_waker_shares_cpu{false};
+
+// A wake-up came from a process that ran on `cpu` (-1: not known).
+inline void note_waker_cpu(int cpu) {
+  if (cpu >= 0) g_waker_shares_cpu.store(cpu == sched_getcpu(), std::memory_order_relaxed);
+}
+
+// What was waited for came while this process spun (then its waker runs on
+// another CPU) or only once it gave its CPU away (then most likely on this).
+inline void note_waker_shares_cpu(bool shares) { g_waker_shares_cpu.store(shares, std::memory_order_relaxed); }
+
 class SpinWait {
  public:
-  explicit constexpr SpinWait(int full) : full_(full), budget_(full) {}
+  // `full` pauses at most; looks between them at most `gap` pauses apart,
+  // the gap doubling from 1 after each look: a look at a word that its
+  // owner writes takes the cache line away from it.
+  explicit constexpr SpinWait(int full, int gap = 1) : full_(full), gap_(gap), budget_(full) {}
 
-  // Looks at ready() with a pause between until it is true (then true) or
+  // Looks at ready() with pauses between until it is true (then true) or
   // the spin is over (false).
   template <typename Ready>
   bool spin(Ready&& ready) {
     const unsigned n = waits_.fetch_add(1, std::memory_order_relaxed);
+    if ((n & 63) != 0 && g_waker_shares_cpu.load(std::memory_order_relaxed)) return ready();
     const int spins = (n & 7) == 0 ? full_ : budget_.load(std::memory_order_relaxed);
-    for (int i = 0; i < spins; ++i) {
+    int gap = 1;
+    for (int i = 0; i < spins; i += gap, gap = gap < gap_ ? 2 * gap : gap_) {
       if (ready()) {
         budget_.store(full_, std::memory_order_relaxed);
+        // Caught while spinning: the waker runs on another CPU.
+        if (i > 0) note_waker_shares_cpu(false);
         return true;
       }
-      __builtin_ia32_pause();
+      for (int k = 0; k < gap; ++k) __builtin_ia32_pause();
     }
     const int b = budget_.load(std::memory_order_relaxed);
     budget_.store(b / 2 > kFloor ? b / 2 : kFloor, std::memory_order_relaxed);
@@ -37,8 +62,12 @@ class SpinWait {
  private:
   static constexpr int kFloor = 8;
   const int full_;
+  const int gap_;
   std::atomic<int> budget_;
   std::atomic<unsigned> waits_{0};
 };
+
+// Lets another process that is ready to run on this CPU run first.
+inline void yield_cpu() { sched_yield(); }
 
 }  // namespace rk::os
