@@ -93,25 +93,33 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
       if (!worth_a_look(kgd, entry)) continue;
       if (kmutex_take(id) != 0) return -1;
       const int found = look_around(kgd, entry, id, free);
-      if (found > 0) return 0;
-      if (found < 0) break;
+      if (found > 0) break;
+      if (found < 0) {
+        kmutex_give(id);
+        return -1;
+      }
       continue;
     }
     if (rc != 0) {
       abandon_wait(kgd, entry, id);
       return -1;
     }
-    if (kmutex_take(id) != 0) return -1;
+    // The lock is handed over, and the entry taken off the queue, before
+    // the event is set: a client that finds itself the holder has nothing
+    // left to look at under the mutex. Nobody but the holder gives it away.
     if (kgd->lock_holder == addr_of(entry)) return 0;
+    if (kmutex_take(id) != 0) return -1;
+    if (kgd->lock_holder == addr_of(entry)) break;
     // A set left over from an earlier post: the lock has not come yet, or
     // the client was made to leave.
     if (entry->wait_state == kNotWaiting && look_around(kgd, entry, id, free) != 0) {
-      if (kgd->lock_holder == addr_of(entry)) return 0;
-      break;
+      const bool granted = kgd->lock_holder == addr_of(entry);
+      kmutex_give(id);
+      return granted ? 0 : -1;
     }
   }
   kmutex_give(id);
-  return -1;
+  return 0;
 }
 
 bool holder_gone(Kgd* kgd) {
@@ -171,7 +179,7 @@ static bool first_place_taken(const Kgd* kgd, const CptEntry* e) {
 }
 
 // Spins while the holder may run on another CPU; learnt per process.
-os::SpinWait g_lock_spin(2000, 256);
+static os::SpinWait g_lock_spin(2000, 1024);
 
 // How often a client gives its CPU away before it queues: a holder that
 // shares the CPU then runs on and gives the lock back.
@@ -194,10 +202,7 @@ static bool take_when_free(Kgd* kgd, CptEntry* e, uint16_t id, bool* claimed) {
   for (int i = 0; i < kYields && !*claimed; ++i) {
     if (!first_place_taken(kgd, e)) return false;
     os::yield_cpu();
-    if (free_and_taken()) {
-      os::note_waker_shares_cpu(true);
-      break;
-    }
+    if (free_and_taken()) break;
   }
   return e->lock == 1;
 }
@@ -221,12 +226,12 @@ int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id) {
   }
   if (held || claim_lock(kgd, e)) {
     ++e->stats[kStatLockGrants];
+    kmutex_give(id);
   } else {
     enqueue(kgd, e, kWaitLock);
     if (sleep_until_granted(kgd, e, id) != 0) return -1;
   }
   note_grant(kgd, e);
-  kmutex_give(id);
   e->lock = 1;
   return 0;
 }

@@ -21,12 +21,12 @@ int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id);
 // the kernel mutex failed.
 int db_unlock(Kgd* kgd, CptEntry* entry, uint16_t id);
 
-// With the kernel mutex held and the entry queued: gives the mutex, sleeps
-// until the lock has been handed to the entry and takes the mutex again.
-// While it sleeps it looks now and then whether the holder died, or the
-// hand-over to it was cut off, and repairs that. 0 when the entry holds the
-// lock, -1 (mutex not held) when the event wait or the mutex failed or the
-// client was made to leave.
+// With the kernel mutex held and the entry queued: gives the mutex and
+// sleeps until the lock has been handed to the entry. While it sleeps it
+// looks now and then whether the holder died, or the hand-over to it was
+// cut off, and repairs that. 0 when the entry holds the lock, -1 when the
+// event wait or the mutex failed or the client was made to leave; the
+// mutex is not held on return either way.
 int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id);
 
 // True while id still names entry: its application runs and its client is
@@ -43,7 +43,7 @@ inline bool still_resolves(uint16_t id, const CptEntry* entry) {
 bool holder_gone(Kgd* kgd);
 
 // Records a grant of the lock to the entry and maps the segments created
-// since its client last mapped. Kernel mutex held.
+// since its client last mapped. The entry holds the lock.
 void note_grant(Kgd* kgd, CptEntry* entry);
 
 }  // namespace rk

@@ -49,9 +49,12 @@ extern "C" RK_API int rk_wait(rk_client_id id, int mode) {
     // The call returns holding the lock; a caller that came without it
     // holds it now too and must give it back.
     if (e->lock == 0) e->lock = 1;
+    // Signals are posted under the kernel mutex before the sleeper is made
+    // a lock waiter; one that comes later is found by the next call.
     pending = pending_signals(e);
+  } else {
+    kmutex_give(id);
   }
-  kmutex_give(id);
   if (pending == 0) return 0;
   e->errnum = (pending & kTerminationBit) ? kErrTerminate : kErrSignal;
   return -1;

@@ -2,12 +2,12 @@
 // system call when the waiter keeps looking, but only while what ends it
 // runs on another CPU: on a CPU shared with that process a spin only
 // delays it. So the process learns where its wakers run (note_waker_cpu,
-// note_waker_shares_cpu) and spins only one wait in 64 while they share its
-// CPU; and the length of a spin is learnt per process and kind of wait: a
-// spin that caught what it waited for keeps the full length, one that did
-// not halves it down to a floor, and every eighth wait tries the full
-// length again, so that a process that moved to a CPU of its own soon
-// spins in full again.
+// note_waker_shares_cpu) and, while they share its CPU, spins only one
+// wait in 64, and briefly. The length of a spin is learnt per process and
+// kind of wait: a spin that caught what it waited for keeps the full
+// length, one that did not halves it down to a floor, and every eighth
+// wait tries the full length again, so that a process that moved to a CPU
+// of its own soon spins in full again.
 #pragma once
 
 #include <sched.h>
@@ -32,8 +32,8 @@ inline void note_waker_shares_cpu(bool shares) { g_waker_shares_cpu.store(shares
 
 class SpinWait {
  public:
-  // `full` pauses at most; looks between them at most `gap` pauses apart,
-  // the gap doubling from 1 after each look: a look at a word that its
+  // `full` pauses at most. With a `gap` above 1 the looks grow apart, the
+  // gap between two doubling up to `gap` pauses: a look at a word that its
   // owner writes takes the cache line away from it.
   explicit constexpr SpinWait(int full, int gap = 1) : full_(full), gap_(gap), budget_(full) {}
 
@@ -42,8 +42,11 @@ class SpinWait {
   template <typename Ready>
   bool spin(Ready&& ready) {
     const unsigned n = waits_.fetch_add(1, std::memory_order_relaxed);
-    if ((n & 63) != 0 && g_waker_shares_cpu.load(std::memory_order_relaxed)) return ready();
-    const int spins = (n & 7) == 0 ? full_ : budget_.load(std::memory_order_relaxed);
+    int spins = (n & 7) == 0 ? full_ : budget_.load(std::memory_order_relaxed);
+    if (g_waker_shares_cpu.load(std::memory_order_relaxed)) {
+      if ((n & 63) != 0) return ready();
+      spins = full_ / 8;
+    }
     int gap = 1;
     for (int i = 0; i < spins; i += gap, gap = gap < gap_ ? 2 * gap : gap_) {
       if (ready()) {

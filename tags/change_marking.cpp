@@ -1,5 +1,6 @@
 #include "tags/change_marking.h"
 
+#include "core/kernel_mutex.h"
 #include "tags/change_notify.h"
 #include "tags/wake.h"
 
@@ -19,6 +20,15 @@ void wake_after_write(Kgd* kgd, uint16_t id, const WriteWake& wake) {
   } else if (wake.target->pending_wake != 0) {
     wake_app(kgd, id, wake.target, kWakeTag);
   }
+}
+
+int end_write_call(TagCall& call, const WriteWake& wake, uint32_t counted) {
+  const bool waking = wake.all_apps || wake.target->pending_wake != 0;
+  const bool held = waking && call.entry->lock == 1 && kmutex_take(call.id) == 0;
+  wake_after_write(call.kgd, call.id, wake);
+  const int rc = end_tag_call(call, kStatWriteCalls, kStatWriteTags, counted);
+  if (held) kmutex_give(call.id);
+  return rc;
 }
 
 }  // namespace rk

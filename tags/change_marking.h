@@ -8,6 +8,7 @@
 
 #include "core/records.h"
 #include "tags/change_notify.h"
+#include "tags/tag_call.h"
 #include "tags/tag_walk.h"
 
 namespace rk {
@@ -41,5 +42,11 @@ void modify_attr(Kgd* kgd, WriteWake& wake, const TagSite& site, uint32_t value,
 // write: in every application when the walk collected beyond the target,
 // else in the target when it has any.
 void wake_after_write(Kgd* kgd, uint16_t id, const WriteWake& wake);
+
+// Ends a write call: the wake, then end_tag_call with the write counters.
+// When the call gives the lock back and the wake made lock waiters, the
+// first of them gets the lock at once: the kernel mutex is then taken once
+// for both.
+int end_write_call(TagCall& call, const WriteWake& wake, uint32_t counted);
 
 }  // namespace rk

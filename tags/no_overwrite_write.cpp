@@ -74,9 +74,8 @@ RK_API int rk_write_no_overwrite_kept(rk_client_id id, const rk_tag_ref* refs, u
                   if (kept && kept_out != nullptr) kept_out[i] = 1;
                   return Step::kNext;
                 });
-  wake_after_write(call.kgd, id, wake);
   // Every element walked is counted, a bad index too.
-  return end_tag_call(call, kStatWriteCalls, kStatWriteTags, walked);
+  return end_write_call(call, wake, walked);
 }
 
 RK_API int rk_write_no_overwrite(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values,

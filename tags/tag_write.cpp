@@ -53,8 +53,7 @@ int write_batch(TagCall& call, AppBlock* target, const TagRef* refs, uint32_t co
           ++counted;
           return Step::kNext;
         });
-  wake_after_write(call.kgd, call.id, wake);
-  return end_tag_call(call, kStatWriteCalls, kStatWriteTags, counted);
+  return end_write_call(call, wake, counted);
 }
 
 }  // namespace

@@ -74,6 +74,38 @@ TEST_F(TagWakeTest, AWriteOfTheSameValueWakesNobodyAndAForcedOneDoes) {
   EXPECT_EQ(waiter.call("dbunlock 6"), "ok");
 }
 
+// A write that ends holding no lock hands it straight to the client it
+// woke; one made inside a lock the writer holds leaves it queued until the
+// writer's last unlock.
+TEST_F(TagWakeTest, TheClientAWriteWokeGetsTheLockWhenTheWriterLastGivesIt) {
+  const TagRef tag{kLocal, 3};
+  make_live(0x0000, getpid());
+  Client& waiter = start(0x0006);
+  change(0, tag).wait_word = 1u << 6;
+  for (const bool nested : {false, true}) {
+    SCOPED_TRACE(nested ? "inside a held lock" : "alone");
+    ASSERT_TRUE(fall_asleep(waiter, 0x0006, 1));
+    const uint32_t v = nested ? 21 : 12;
+    if (nested) {
+      ASSERT_EQ(rk_lock(0x0000), 0);
+    }
+    ASSERT_EQ(rk_write(0x0000, &tag, 1, &v), 0);
+    if (nested) {
+      EXPECT_EQ(val(kgd_->lock_holder), addr_of(&entry(0x0000)));
+      EXPECT_EQ(val(entry(0x0006).wait_state), kWaitLock) << "woken, queued for the lock";
+      EXPECT_FALSE(waiter.reply_ready(0));
+      ASSERT_EQ(rk_unlock(0x0000), 0);
+    }
+    EXPECT_EQ(val(kgd_->lock_holder), addr_of(&entry(0x0006)));
+    EXPECT_EQ(val(entry(0x0000).lock), 0u);
+    ASSERT_EQ(waiter.reply(), "ok");
+    EXPECT_EQ(waiter.call("tagread 6 0 3"), nested ? "ok 15" : "ok c");
+    EXPECT_EQ(waiter.call("dbunlock 6"), "ok");
+    EXPECT_EQ(val(kgd_->lock_holder), 0u);
+    EXPECT_EQ(val(kgd_->mtx_depth), 0u) << "the kernel mutex is given back";
+  }
+}
+
 TEST_F(TagWakeTest, ARunOfPlainTagsWakesTheWaitersOfTheTagsItChangedOnly) {
   make_live(0x0000, getpid());
   Client& changed = start(0x0006);
