@@ -192,7 +192,12 @@ RK_API int rk_dbrt_adjust(rk_client_id id, rk_type_entry* table, uint32_t count)
  * alone: the kernel mutex's acquisition count and its history ring in the
  * kgd describe the contended path only (queueing, hand-over, waking,
  * clean-up), not every take of the database lock. Grants, ticks holding
- * the lock, stamps and the kgd's lock tick are kept on both paths. */
+ * the lock, stamps and the kgd's lock tick are kept on both paths.
+ * A caller that finds the lock held looks for it a while (some tens of
+ * microseconds at most, and without spinning while the holder shares its
+ * CPU) before it queues, unless it would be first in the queue: it never
+ * takes the lock ahead of a queued client, and meanwhile it is not queued
+ * (wait state 0). */
 RK_API int rk_lock(rk_client_id id);
 
 /* Takes the lock only if nobody holds it. 0, or -1 (24 as above; no new

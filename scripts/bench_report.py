@@ -127,7 +127,7 @@ row("cost per tag of a 1000-tag batch, 1,000,000 tags defined against 2,000",
     Figure("tags_1000000", "BM_WriteBatchSteady/1000", per=1000), Figure("tags_2000", "BM_WriteBatchSteady/1000", per=1000),
     "(2,000 tags defined)", "flat: <= 1.2x", 1.2)
 for n in range(2, 7):
-    row(f"{n} processes writing disjoint tags, total throughput", Figure(T, f"BM_ProcessesWriting/{n}", rate=True),
+    row(f"{n} processes writing disjoint tags (a cache line each), total throughput", Figure(T, f"BM_ProcessesWriting/{n}", rate=True),
         Figure(T, f"BM_ProcessesWritingRaw/{n}", rate=True), "(one robust mutex)", ">= the mutex's (<= 1x)", 1.0,
         unit="writes")
 
