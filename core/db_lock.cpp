@@ -201,8 +201,14 @@ static bool take_when_free(Kgd* kgd, CptEntry* e, uint16_t id, bool* claimed) {
   if (g_lock_spin.spin(free_and_taken)) return e->lock == 1;
   for (int i = 0; i < kYields && !*claimed; ++i) {
     if (!first_place_taken(kgd, e)) return false;
-    os::yield_cpu();
-    if (free_and_taken()) break;
+    const bool switched = os::yield_cpu();
+    if (free_and_taken()) {
+      // Given back while this process, bound to its CPU, let others run
+      // there: the holder most likely shares the CPU, and a spin would not
+      // have helped. A process free to move learns only from its wake-ups.
+      if (switched && os::bound_to_one_cpu()) os::note_waker_shares_cpu(true);
+      break;
+    }
   }
   return e->lock == 1;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <sched.h>
+#include <time.h>
 
 #include <atomic>
 
@@ -70,7 +71,31 @@ class SpinWait {
   std::atomic<unsigned> waits_{0};
 };
 
-// Lets another process that is ready to run on this CPU run first.
-inline void yield_cpu() { sched_yield(); }
+// Whether the calling process may run on one CPU only: then whatever ran
+// while it yielded ran on its CPU. Looked up again now and then, since the
+// affinity can change; meant for paths that wait anyway.
+inline bool bound_to_one_cpu() {
+  static std::atomic<unsigned> looks{0};
+  static std::atomic<bool> bound{false};
+  if ((looks.fetch_add(1, std::memory_order_relaxed) & 255) == 0) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    bound.store(sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) == 1, std::memory_order_relaxed);
+  }
+  return bound.load(std::memory_order_relaxed);
+}
+
+// Lets another process that is ready to run on this CPU run first. True
+// when one most likely did: the call took long enough for two switches.
+// A look at the monotonic clock on each side costs tens of nanoseconds,
+// against the microsecond of the call itself.
+inline bool yield_cpu() {
+  constexpr long kSwitchedNs = 2000;
+  timespec before, after;
+  clock_gettime(CLOCK_MONOTONIC, &before);
+  sched_yield();
+  clock_gettime(CLOCK_MONOTONIC, &after);
+  return (after.tv_sec - before.tv_sec) * 1000000000L + (after.tv_nsec - before.tv_nsec) >= kSwitchedNs;
+}
 
 }  // namespace rk::os
