@@ -260,6 +260,33 @@ TEST_F(DbLockClientsTest, AClientQueuedBehindAnUncontendedTakeIsHandedTheLock) {
   EXPECT_EQ(val(entry(1).stats[kStatLockGrants]), 2u);
 }
 
+// A client that finds the lock held looks for it a while before it queues;
+// meanwhile it must never take the lock ahead of the clients queued already.
+// Repeated, so that the gives fall into the look as well as after it.
+TEST_F(DbLockClientsTest, AClientStillLookingForTheLockNeverTakesItAheadOfAQueuedOne) {
+  Client& hold = client("HOLD", 1);
+  Client& p5a = client("P5A", 2);
+  Client& p9 = client("P9", 4);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(hold.call("dblock 1"), "ok");
+    queue(p5a, 2);
+    p9.send("dblock 4");   // higher priority: it queues at once, ahead of P5A
+    ASSERT_TRUE(await([&] { return entry(4).wait_state == 1; }));
+    ASSERT_EQ(hold.call("dbunlock 1"), "ok");
+    hold.send("dblock 1");   // looks for the lock while P9 holds it and P5A queues
+    EXPECT_EQ(p9.reply(), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(4)));
+    EXPECT_EQ(p9.call("dbunlock 4"), "ok");
+    EXPECT_EQ(p5a.reply(), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(2)));
+    EXPECT_EQ(p5a.call("dbunlock 2"), "ok");
+    EXPECT_EQ(hold.reply(), "ok");
+    EXPECT_EQ(holder(), addr_of(&entry(1)));
+    ASSERT_EQ(hold.call("dbunlock 1"), "ok");
+  }
+}
+
 // A holder that took the lock without the kernel mutex and is killed,
 // before or after a client queues behind it: the waiter gets the lock, as
 // from any other dead holder, when it next looks for itself.
