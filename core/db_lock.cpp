@@ -160,7 +160,7 @@ static bool take_uncontended(Kgd* kgd, CptEntry* e, uint16_t id, bool* claimed) 
   *claimed = !lock_is_slow(kgd) && claim_lock(kgd, e);
   // Read again after the swap: a client that resolved as this one went
   // meanwhile may have gone for good, with its clean-up finished.
-  if (!*claimed || lock_is_slow(kgd) || !still_resolves(id, e)) return false;
+  if (!*claimed || lock_is_slow(kgd) || !still_live(kgd, id, e)) return false;
   ++e->stats[kStatLockGrants];
   note_grant(kgd, e);
   e->lock = 1;
@@ -178,8 +178,11 @@ static bool first_place_taken(const Kgd* kgd, const CptEntry* e) {
   return client_id_of(kgd, first) >= 0 && first->prty >= e->prty;
 }
 
-// Spins while the holder may run on another CPU; learnt per process.
-static os::SpinWait g_lock_spin(2000, 1024);
+// Spins while the holder may run on another CPU; learnt per process. The
+// first look comes after a few pauses and the looks grow apart: a holder
+// that takes the lock again at once then runs on undisturbed, while one
+// that goes to sleep is seen within a fraction of a microsecond.
+static os::SpinWait g_lock_spin(2000, 8, 1024);
 
 // How often a client gives its CPU away before it queues: a holder that
 // shares the CPU then runs on and gives the lock back.

@@ -37,6 +37,13 @@ inline bool still_resolves(uint16_t id, const CptEntry* entry) {
   return resolve_entry(resolve_app(id), id) == entry;
 }
 
+// The same for an entry that id named a moment ago in the same call, in
+// the RTDB still attached: only what other processes change is read again.
+inline bool still_live(const Kgd* kgd, uint16_t id, const CptEntry* entry) {
+  return kgd->state != 0 && app_block(kgd, static_cast<uint32_t>(app_index(id)))->active == 1 &&
+         (entry->stat & kStatLive) != 0;
+}
+
 // With the kernel mutex held: when the holder of the lock has held it for
 // a while and its process died, its clients leave (handing the lock on)
 // and the result is true.

@@ -33,10 +33,11 @@ inline void note_waker_shares_cpu(bool shares) { g_waker_shares_cpu.store(shares
 
 class SpinWait {
  public:
-  // `full` pauses at most. With a `gap` above 1 the looks grow apart, the
-  // gap between two doubling up to `gap` pauses: a look at a word that its
-  // owner writes takes the cache line away from it.
-  explicit constexpr SpinWait(int full, int gap = 1) : full_(full), gap_(gap), budget_(full) {}
+  // `full` pauses at most. The looks may grow apart: the first gap is
+  // `first` pauses, and each doubles up to `gap`, for a look at a word that
+  // its owner writes takes the cache line away from it.
+  explicit constexpr SpinWait(int full, int first = 1, int gap = 1)
+      : full_(full), first_(first), gap_(gap), budget_(full) {}
 
   // Looks at ready() with pauses between until it is true (then true) or
   // the spin is over (false).
@@ -48,7 +49,7 @@ class SpinWait {
       if ((n & 63) != 0) return ready();
       spins = full_ / 8;
     }
-    int gap = 1;
+    int gap = first_;
     for (int i = 0; i < spins; i += gap, gap = gap < gap_ ? 2 * gap : gap_) {
       if (ready()) {
         budget_.store(full_, std::memory_order_relaxed);
@@ -66,6 +67,7 @@ class SpinWait {
  private:
   static constexpr int kFloor = 8;
   const int full_;
+  const int first_;
   const int gap_;
   std::atomic<int> budget_;
   std::atomic<unsigned> waits_{0};

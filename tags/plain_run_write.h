@@ -44,11 +44,12 @@ struct PlainRunCursor {
 // Writes refs from cur.ref on while they are of `type` with an index below
 // `max` and values that need no look: compare, copy, change word, waiters.
 // Stops at the end, at another type, at a bad index or at an 8-byte value
-// that is no finite double. Out of line and calling nothing for a type
-// with values per application, so that its loop keeps to registers.
+// that is no finite double. Calls nothing for a type with values per
+// application, so that its loop keeps to registers; inline, since most
+// writes are of a tag or two, for which a call costs more than the loop.
 template <uint32_t n, bool per_app>
-[[gnu::noinline]] void write_plain_stretch(Kgd* kgd, WriteWake& wake, PlainRunCursor& cur, const TagRef* end,
-                                           const TypeRun& run) {
+inline void write_plain_stretch(Kgd* kgd, WriteWake& wake, PlainRunCursor& cur, const TagRef* end,
+                                const TypeRun& run) {
   constexpr uint32_t kStride = n + sizeof(ValueCellHeader);
   ChangeEntry* const changes = at<ChangeEntry>(run.changes);
   uint8_t* const values = at<uint8_t>(run.values) + sizeof(ValueCellHeader);
