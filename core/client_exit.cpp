@@ -53,6 +53,7 @@ void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry) {
   if (id < 0) return;
   const bool ours = entry->pid == os::process_id();
   const bool queued = entry->wait_state != kNotWaiting;
+  const bool held = kgd->lock_holder == addr_of(entry);
   entry->stat &= static_cast<uint16_t>(~kStatLive);
   entry->pid = 0;
   forget_start(kgd, entry);
@@ -63,6 +64,8 @@ void client_exit(Kgd* kgd, AppBlock* app, CptEntry* entry) {
   // The pending-wake mask is the waker's: its next wake clears the bit, and
   // releases nobody for it, since the slot no longer sleeps.
   leave_queue(kgd, entry, id);
+  // A process that died holding the lock may have died inside a write.
+  if (held && !ours) after_gone_holder(kgd);
   // A queued client is asleep in rk_lock or rk_wait, in another process or
   // another thread of this one: woken, it finds itself out of the queue and
   // fails, where it would otherwise sleep for ever.

@@ -74,6 +74,12 @@ int look_around(Kgd* kgd, CptEntry* entry, uint16_t id, FreeSeen& free) {
   return kgd->lock_holder == addr_of(entry) ? 1 : 0;
 }
 
+// Whether the lock has been held for a look's time or longer: its holder
+// may have died. Read without the kernel mutex, as a hint.
+bool holder_held_long(const Kgd* kgd) {
+  return kgd->lock_holder != 0 && os::tick_count() - kgd->lock_tick >= kLookMs;
+}
+
 // Whether a look is worth the kernel mutex: a client asleep until a tag or
 // a mailbox changes has nothing to find until a waker makes it a lock
 // waiter. Read without the mutex: a change that is missed is seen next time.
@@ -90,7 +96,12 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
     kmutex_give(id);
     const int rc = wait_own_event(id, kLookMs);
     if (rc == ETIMEDOUT) {
-      if (!worth_a_look(kgd, entry)) continue;
+      if (!worth_a_look(kgd, entry)) {
+        // Nothing to find for itself; but a holder that died inside a write
+        // may owe it a wake, and nobody else may come to clean up after it.
+        if (holder_held_long(kgd) && kmutex_take(id) == 0) holder_gone(kgd);
+        continue;
+      }
       if (kmutex_take(id) != 0) return -1;
       const int found = look_around(kgd, entry, id, free);
       if (found > 0) break;
@@ -122,9 +133,7 @@ int sleep_until_granted(Kgd* kgd, CptEntry* entry, uint16_t id) {
   return 0;
 }
 
-bool holder_gone(Kgd* kgd) {
-  return kgd->lock_holder != 0 && os::tick_count() - kgd->lock_tick >= kLookMs && pass_lock_of_gone_holder(kgd);
-}
+bool holder_gone(Kgd* kgd) { return holder_held_long(kgd) && pass_lock_of_gone_holder(kgd); }
 
 void note_grant(Kgd* kgd, CptEntry* entry) {
   const uint32_t now = os::tick_count();

@@ -72,6 +72,16 @@ void reap_process_of(Kgd* kgd, const CptEntry* entry) {
   }
 }
 
+namespace {
+GoneHolderHook g_gone_holder_hook = nullptr;
+}  // namespace
+
+void set_gone_holder_hook(GoneHolderHook hook) { g_gone_holder_hook = hook; }
+
+void after_gone_holder(Kgd* kgd) {
+  if (g_gone_holder_hook != nullptr) g_gone_holder_hook(kgd);
+}
+
 bool pass_lock_of_gone_holder(Kgd* kgd) {
   if (kgd->lock_holder == 0) return false;
   CptEntry* holder = at<CptEntry>(kgd->lock_holder);

@@ -33,4 +33,11 @@ bool pass_lock_of_gone_holder(Kgd* kgd);
 // or in all of them when `only` is null. The number of clients ended.
 uint32_t reap_dead_clients(Kgd* kgd, AppBlock* only);
 
+// What is done once the lock of a client whose process died has gone on:
+// a write it was inside may have changed tags without waking their waiters.
+// The tag layer sets it; null until then.
+using GoneHolderHook = void (*)(Kgd* kgd);
+void set_gone_holder_hook(GoneHolderHook hook);
+void after_gone_holder(Kgd* kgd);
+
 }  // namespace rk

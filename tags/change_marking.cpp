@@ -1,6 +1,8 @@
 #include "tags/change_marking.h"
 
+#include "core/dead_clients.h"
 #include "core/kernel_mutex.h"
+#include "tags/gone_writer.h"
 #include "tags/change_notify.h"
 #include "tags/wake.h"
 
@@ -21,6 +23,15 @@ void wake_after_write(Kgd* kgd, uint16_t id, const WriteWake& wake) {
     wake_app(kgd, id, wake.target, kWakeTag);
   }
 }
+
+namespace {
+
+// The clean-up of a holder whose process died owes the wake of the write it
+// may have died in. Registered here, beside the wake every write does, so
+// that whatever writes also cleans up after a writer.
+[[maybe_unused]] const bool g_owed_wake = (set_gone_holder_hook(&wake_for_gone_writer), true);
+
+}  // namespace
 
 int end_write_call(TagCall& call, const WriteWake& wake, uint32_t counted) {
   const bool waking = wake.all_apps || wake.target->pending_wake != 0;

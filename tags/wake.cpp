@@ -45,10 +45,16 @@ uint32_t release(AppBlock* app, uint32_t mask, uint32_t states) {
   return count;
 }
 
-// Ends a wake-up: a lock that nobody holds goes to the first lock waiter at
-// once, since no rk_unlock will come to hand it on.
-uint32_t finish(Kgd* kgd, int32_t caller, uint32_t count) {
+// After a wake-up, a lock that nobody holds goes to the first lock waiter
+// at once, since no rk_unlock will come to hand it on.
+uint32_t hand_free_lock_on(Kgd* kgd, int32_t caller, uint32_t count) {
   if (count > 0 && kgd->lock_holder == 0) hand_over(kgd, caller);
+  return count;
+}
+
+// Ends a wake-up under the kernel mutex taken for it.
+uint32_t finish(Kgd* kgd, int32_t caller, uint32_t count) {
+  hand_free_lock_on(kgd, caller, count);
   kmutex_give(caller);
   return count;
 }
@@ -78,6 +84,10 @@ uint32_t wake_app(Kgd* kgd, int32_t caller, AppBlock* app, uint16_t reason) {
 uint32_t wake_clients(Kgd* kgd, int32_t caller, AppBlock* app, uint32_t mask, uint16_t reason) {
   if (app == nullptr || kmutex_take(caller) != 0) return 0;
   return finish(kgd, caller, release(app, mask, states_released(reason)));
+}
+
+uint32_t wake_clients_held(Kgd* kgd, int32_t caller, AppBlock* app, uint32_t mask, uint16_t reason) {
+  return hand_free_lock_on(kgd, caller, release(app, mask, states_released(reason)));
 }
 
 }  // namespace rk

@@ -38,4 +38,7 @@ uint32_t wake_app(Kgd* kgd, int32_t caller, AppBlock* app, uint16_t reason);
 // neither used nor changed.
 uint32_t wake_clients(Kgd* kgd, int32_t caller, AppBlock* app, uint32_t mask, uint16_t reason);
 
+// wake_clients with the kernel mutex held already, by the calling thread.
+uint32_t wake_clients_held(Kgd* kgd, int32_t caller, AppBlock* app, uint32_t mask, uint16_t reason);
+
 }  // namespace rk

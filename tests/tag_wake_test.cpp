@@ -14,6 +14,7 @@
 #include "core/lock_queue.h"
 #include "rk.h"
 #include "support/kernel_test.h"
+#include "support/plant_run.h"
 #include "support/test_rtdb_layouts.h"
 #include "support/waiting_clients.h"
 #include "support/wake_rtdb.h"
@@ -103,6 +104,43 @@ TEST_F(TagWakeTest, TheClientAWriteWokeGetsTheLockWhenTheWriterLastGivesIt) {
     EXPECT_EQ(waiter.call("dbunlock 6"), "ok");
     EXPECT_EQ(val(kgd_->lock_holder), 0u);
     EXPECT_EQ(val(kgd_->mtx_depth), 0u) << "the kernel mutex is given back";
+  }
+}
+
+// A writer killed holding the lock after it changed a tag, before its wake:
+// once the dead holder is cleaned up, by the sleeper's own look or by a
+// client that wants the lock, the sleeper wakes as the write would have
+// woken it. A sleeper whose tags did not change sleeps on.
+TEST_F(TagWakeTest, AWriterKilledBeforeItsWakeStillWakesTheWaitersOfWhatItChanged) {
+  const TagRef watched{kLocal, 5}, other{kLocal, 6};
+  Client& waiter = start(0x0006);
+  Client& bystander = start(0x0008);
+  change(0, watched).wait_word = 1u << 6;
+  change(0, other).wait_word = 1u << 8;
+  ASSERT_TRUE(fall_asleep(bystander, 0x0008, 1));
+  uint16_t next = 9;
+  for (const bool taker : {false, true}) {
+    SCOPED_TRACE(taker ? "with a client waiting for the lock" : "with nobody else");
+    ASSERT_TRUE(fall_asleep(waiter, 0x0006, 1));
+    const uint16_t writer_id = next++;
+    Client& writer = start(writer_id);
+    ASSERT_EQ(writer.call("dblock " + ids(writer_id)), "ok");
+    // What the write did before it died: the change word, no wake.
+    change(0, watched).change_word = kChangeBits;
+    writer.kill_hard();
+    if (taker) {
+      // The dead holder's lock goes to the client queued for it; the
+      // sleeper, woken, queues behind.
+      const uint16_t taker_id = next++;
+      Client& lock_taker = start(taker_id);
+      ASSERT_EQ(bounded_call(lock_taker, "dblock " + ids(taker_id)), "ok");
+      EXPECT_TRUE(reaches_state(entry(0x0006), kWaitLock));
+      EXPECT_EQ(lock_taker.call("dbunlock " + ids(taker_id)), "ok");
+    }
+    ASSERT_EQ(bounded_reply(waiter), "ok") << "woken, holding the lock";
+    EXPECT_EQ(val(entry(0x0008).wait_state), kWaitTag) << "nothing it waits on changed";
+    EXPECT_EQ(waiter.call("dbunlock 6"), "ok");
+    change(0, watched).change_word = 0;
   }
 }
 
