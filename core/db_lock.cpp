@@ -188,9 +188,9 @@ static bool first_place_taken(const Kgd* kgd, const CptEntry* e) {
 }
 
 // Spins while the holder may run on another CPU; learnt per process. The
-// first look comes after a few pauses and the looks grow apart: a holder
-// that takes the lock again at once then runs on undisturbed, while one
-// that goes to sleep is seen within a fraction of a microsecond.
+// looks start a few pauses apart and grow apart: a holder that takes the
+// lock again at once then runs on undisturbed, while one that goes to sleep
+// is seen within a fraction of a microsecond.
 static os::SpinWait g_lock_spin(2000, 8, 1024);
 
 // How often a client gives its CPU away before it queues: a holder that
