@@ -13,6 +13,7 @@
 #include "core/segments.h"
 #include "platform/clock.h"
 #include "platform/spin_wait.h"
+#include "platform/user_emulation.h"
 #include "rk.h"
 
 namespace rk {
@@ -209,7 +210,9 @@ static bool take_when_free(Kgd* kgd, CptEntry* e, uint16_t id, bool* claimed) {
     if (kgd->lock_holder != 0 || lock_is_slow(kgd)) return false;
     return take_uncontended(kgd, e, id, claimed) || *claimed;
   };
-  if (*claimed || !first_place_taken(kgd, e)) return false;
+  // Under an emulator the lock is taken only under the kernel mutex (see
+  // kmutex_give): there is nothing to look for.
+  if (*claimed || !first_place_taken(kgd, e) || os::under_user_emulation()) return false;
   if (g_lock_spin.spin(free_and_taken)) return e->lock == 1;
   for (int i = 0; i < kYields && !*claimed; ++i) {
     if (!first_place_taken(kgd, e)) return false;

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
 #include "platform/process_info.h"
+#include "platform/user_emulation.h"
 
 namespace rk {
 
@@ -110,7 +111,10 @@ int kmutex_give(int32_t id) {
   // With nobody queued, the holder may give the lock back without this
   // mutex, and the next taker take it so; a queued client keeps every
   // give on this side, where the lock is handed over.
-  if (!lock_waiters(kgd)) clear_lock_slow(kgd);
+  // Under an emulator the mark stays set: its locked instructions on the
+  // holder word, which the layout does not align, are not atomic between
+  // processes, so every take and give goes through this mutex there.
+  if (!lock_waiters(kgd) && !os::under_user_emulation()) clear_lock_slow(kgd);
   const int rc = os::mutex_release(mutex);
   if (rc == 0) {
     t_held = HeldMark{0, 0};

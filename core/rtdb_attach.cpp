@@ -5,11 +5,13 @@
 #include "core/errors.h"
 #include "core/kernel_objects.h"
 #include "core/kgd_segment.h"
+#include "core/lock_word.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
 #include "platform/handles.h"
 #include "platform/mapping.h"
 #include "platform/process_info.h"
+#include "platform/user_emulation.h"
 #include "rk.h"
 
 namespace rk {
@@ -18,6 +20,9 @@ void attach_kgd(Kgd* kgd) {
   Attachment& att = attachment();
   att.kgd = kgd;
   att.pid = os::process_id();
+  // See kmutex_give: under an emulator the lock goes only through the
+  // kernel mutex, from the first take on.
+  if (os::under_user_emulation()) mark_lock_slow(kgd);
 }
 
 namespace {

@@ -1,12 +1,18 @@
 #include "platform/named_mutex.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/process_info.h"
 #include "platform/spin_wait.h"
+#include "platform/user_emulation.h"
 
 namespace rk::os {
 
@@ -21,11 +27,47 @@ thread_local std::vector<const void*> t_owned;
 // neither side a system call.
 SpinWait g_spin(200);
 
+// Under an emulator, what the system does for a thread that ends holding a
+// robust mutex: when the owner named in the futex word has gone, the word
+// keeps only its waiters bit and gets the owner-died bit, and a waiter is
+// woken. The next lock then reports the mutex abandoned, as it would
+// after the system's own release.
+void release_if_owner_gone(pthread_mutex_t* m) {
+  auto* word = reinterpret_cast<uint32_t*>(&m->__data.__lock);
+  const uint32_t seen = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+  const uint32_t owner = seen & FUTEX_TID_MASK;
+  if (owner == 0 || (seen & FUTEX_OWNER_DIED) != 0 || !thread_gone(owner)) return;
+  uint32_t expected = seen;
+  const uint32_t died = (seen & FUTEX_WAITERS) | FUTEX_OWNER_DIED;
+  if (__atomic_compare_exchange_n(word, &expected, died, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+    syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0);
+  }
+}
+
+// How long a taker sleeps on a held mutex, under an emulator, before it
+// looks whether the owner is still there.
+constexpr long kOwnerLookNs = 50 * 1000 * 1000;
+
+int lock_looking_for_owner(pthread_mutex_t* m) {
+  for (;;) {
+    timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_nsec += kOwnerLookNs;
+    if (deadline.tv_nsec >= 1000000000L) {
+      deadline.tv_nsec -= 1000000000L;
+      ++deadline.tv_sec;
+    }
+    const int rc = pthread_mutex_timedlock(m, &deadline);
+    if (rc != ETIMEDOUT) return rc;
+    release_if_owner_gone(m);
+  }
+}
+
 int lock_spinning(pthread_mutex_t* m) {
   int rc = pthread_mutex_trylock(m);
   if (rc != EBUSY) return rc;
   if (g_spin.spin([&] { return (rc = pthread_mutex_trylock(m)) != EBUSY; })) return rc;
-  return pthread_mutex_lock(m);
+  return under_user_emulation() ? lock_looking_for_owner(m) : pthread_mutex_lock(m);
 }
 
 pthread_mutex_t* body_of(Handle h) {

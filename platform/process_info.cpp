@@ -40,11 +40,20 @@ namespace {
 // blanks and parentheses of its own: the state is the first of them, the
 // start time the twentieth. 1 when read, 0 when there is no such process,
 // -1 when it cannot be told.
+//
+// The file is opened through the process's directory: a user-mode emulator
+// running this process answers a path naming its own stat file with a file
+// of its own making, which has no state and another start time than the
+// one every other process reads for it.
 int read_stat(uint32_t pid, char* state, uint64_t* start) {
   char path[32];
-  snprintf(path, sizeof path, "/proc/%u/stat", pid);
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : -1;
+  snprintf(path, sizeof path, "/proc/%u", pid);
+  const int dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return errno == ENOENT ? 0 : -1;
+  const int fd = openat(dir, "stat", O_RDONLY | O_CLOEXEC);
+  const int open_err = errno;
+  close(dir);
+  if (fd < 0) return open_err == ENOENT || open_err == ESRCH ? 0 : -1;
   char buf[512];
   const ssize_t n = read(fd, buf, sizeof buf - 1);
   const int err = errno;
@@ -86,6 +95,13 @@ bool process_alive(uint32_t pid, uint32_t start) {
   if (found <= 0) return found < 0;
   if (state == 'Z' || state == 'X') return false;
   return start == 0 || start == start_word(ticks);
+}
+
+bool thread_gone(uint32_t tid) {
+  char state = 0;
+  uint64_t ticks = 0;
+  const int found = read_stat(tid, &state, &ticks);
+  return found == 0 || (found > 0 && (state == 'Z' || state == 'X'));
 }
 
 std::string command_line() {

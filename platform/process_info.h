@@ -20,6 +20,10 @@ uint32_t process_start_time(uint32_t pid);
 // running.
 bool process_alive(uint32_t pid, uint32_t start);
 
+// Whether no thread of that id runs any more: there is none, or it has
+// ended. False when it cannot be told.
+bool thread_gone(uint32_t tid);
+
 // The command line: the arguments joined by blanks.
 std::string command_line();
 
