@@ -58,8 +58,8 @@ TEST_F(SegmentSpaceTest, ReserveTakesTheKgdTailOrOpensAnExtraSegment) {
     switch (c.source) {
       case kKgdTail:
         EXPECT_EQ(got, frame_.spare);
-        EXPECT_EQ(seg_entry(kgd, 0)->used, kgd_seg.used + c.bytes);
-        EXPECT_EQ(seg_entry(kgd, 0)->free, kgd_seg.free - c.bytes);
+        EXPECT_EQ(val(seg_entry(kgd, 0)->used), kgd_seg.used + c.bytes);
+        EXPECT_EQ(val(seg_entry(kgd, 0)->free), kgd_seg.free - c.bytes);
         EXPECT_EQ(val(kgd->nsegs), 1u);
         break;
       case kNewSegment: {
@@ -70,13 +70,13 @@ TEST_F(SegmentSpaceTest, ReserveTakesTheKgdTailOrOpensAnExtraSegment) {
         EXPECT_EQ(val(seg.used), c.bytes);
         EXPECT_EQ(val(seg.free), c.segment_size - c.bytes);
         EXPECT_EQ(seg.flags, 0u);
-        EXPECT_EQ(seg_entry(kgd, 0)->free, kgd_seg.free);
+        EXPECT_EQ(val(seg_entry(kgd, 0)->free), val(kgd_seg.free));
         break;
       }
       case kNothing:
         EXPECT_EQ(got, 0u);
         EXPECT_EQ(val(kgd->nsegs), 1u);
-        EXPECT_EQ(seg_entry(kgd, 0)->free, kgd_seg.free);
+        EXPECT_EQ(val(seg_entry(kgd, 0)->free), val(kgd_seg.free));
         EXPECT_EQ(objects_left().size(), 1u);
         break;
     }

@@ -127,13 +127,18 @@ TEST_F(TagWakeTest, AWriterKilledBeforeItsWakeStillWakesTheWaitersOfWhatItChange
     ASSERT_EQ(writer.call("dblock " + ids(writer_id)), "ok");
     // What the write did before it died: the change word, no wake.
     change(0, watched).change_word = kChangeBits;
-    writer.kill_hard();
-    if (taker) {
-      // The dead holder's lock goes to the client queued for it; the
+    if (!taker) {
+      writer.kill_hard();
+    } else {
+      // Queued before the writer dies, so that whoever cleans up after it,
+      // the taker or the sleeper, hands the lock to the taker first; the
       // sleeper, woken, queues behind.
       const uint16_t taker_id = next++;
       Client& lock_taker = start(taker_id);
-      ASSERT_EQ(bounded_call(lock_taker, "dblock " + ids(taker_id)), "ok");
+      lock_taker.send("dblock " + ids(taker_id));
+      ASSERT_TRUE(reaches_state(entry(taker_id), kWaitLock));
+      writer.kill_hard();
+      ASSERT_EQ(bounded_reply(lock_taker), "ok");
       EXPECT_TRUE(reaches_state(entry(0x0006), kWaitLock));
       EXPECT_EQ(lock_taker.call("dbunlock " + ids(taker_id)), "ok");
     }
