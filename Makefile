@@ -28,7 +28,7 @@ test: build
 # Where i386 programs run through the user-mode emulator (scripts/bootstrap.sh
 # registers it only there), AddressSanitizer cannot run: UBSan only. Read
 # when the recipe runs, after the bootstrap.
-ASAN = $(shell grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && echo OFF || echo ON)
+ASAN = $(shell bash scripts/i386_emulated.sh && echo OFF || echo ON)
 # Unoptimised: it builds in a fraction of the time, and the sanitizers find the same.
 $(CHECK)/build.ninja: | bootstrap
 	@cmake -S . -B $(CHECK) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK_SANITIZE=ON -DRK_SANITIZE_ADDRESS=$(ASAN) >/dev/null

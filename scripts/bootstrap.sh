@@ -17,7 +17,7 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 updated=0
-install() {
+apt_install() {
   echo "bootstrap: installing $*"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
@@ -26,7 +26,7 @@ install() {
   updated=1
   $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
 }
-[ ${#need[@]} -eq 0 ] || install "${need[@]}"
+[ ${#need[@]} -eq 0 ] || apt_install "${need[@]}"
 
 # Some kernels cannot run i386 programs themselves (virtual machines that
 # leave the 32-bit mode out): there the user-mode emulator runs them, as the
@@ -35,7 +35,7 @@ install() {
 # `make bench` taken so are the emulator's, not the kernel's.
 i386_runs() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 i386_runs && exit 0
-have_pkg qemu-user-static || install qemu-user-static
+have_pkg qemu-user-static || apt_install qemu-user-static
 misc=/proc/sys/fs/binfmt_misc
 [ -e $misc/register ] || $sudo mount -t binfmt_misc binfmt_misc $misc
 if [ -e $misc/qemu-i386 ]; then
