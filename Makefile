@@ -26,17 +26,20 @@ test: build
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
 
 # Where i386 programs run through the user-mode emulator (scripts/bootstrap.sh
-# registers it only there), AddressSanitizer cannot run: UBSan only. Read
+# registers it only there), the leak checker cannot start the thread it stops
+# the process with (the emulator refuses that kind of clone) and waits for it
+# for ever when a program ends: leaks are not looked for there, everything
+# else is. The build needs it too: it lists the tests by running them. Read
 # when the recipe runs, after the bootstrap.
-ASAN = $(shell bash scripts/i386_emulated.sh && echo OFF || echo ON)
+CHECK_ENV = $(shell bash scripts/i386_emulated.sh && echo 'ASAN_OPTIONS=detect_leaks=0$${ASAN_OPTIONS:+:$$ASAN_OPTIONS}')
 # Unoptimised: it builds in a fraction of the time, and the sanitizers find the same.
 $(CHECK)/build.ninja: | bootstrap
-	@cmake -S . -B $(CHECK) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK_SANITIZE=ON -DRK_SANITIZE_ADDRESS=$(ASAN) >/dev/null
+	@cmake -S . -B $(CHECK) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK_SANITIZE=ON >/dev/null
 
 check: bootstrap $(CHECK)/build.ninja
-	@[ "$(ASAN)" = ON ] || echo "check: i386 programs run through the emulator here: UBSan only, without AddressSanitizer"
-	@cmake --build $(CHECK) -j $(JOBS)
-	@cd $(CHECK) && ctest -j $(JOBS) --output-on-failure --timeout 300
+	@[ -z "$(CHECK_ENV)" ] || echo "check: i386 programs run through the emulator here: AddressSanitizer without its leak checker"
+	@$(CHECK_ENV) cmake --build $(CHECK) -j $(JOBS)
+	@cd $(CHECK) && $(CHECK_ENV) ctest -j $(JOBS) --output-on-failure --timeout 300
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
