@@ -35,7 +35,9 @@ uint32_t reap_dead_clients(Kgd* kgd, AppBlock* only);
 
 // What is done once the lock of a client whose process died has gone on:
 // a write it was inside may have changed tags without waking their waiters.
-// The tag layer sets it; null until then.
+// Done too when the kernel mutex is taken over from an owner that died in
+// it, which may have been inside such a wake. The tag layer sets it; null
+// until then. Kernel mutex held.
 using GoneHolderHook = void (*)(Kgd* kgd);
 void set_gone_holder_hook(GoneHolderHook hook);
 void after_gone_holder(Kgd* kgd);

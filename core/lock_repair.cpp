@@ -94,6 +94,10 @@ void repair_lock_state(Kgd* kgd) {
   recompute_masks(kgd);
 
   reap_dead_clients(kgd, nullptr);
+  // The owner may have died inside a wake, its own write's or the one owed
+  // by a writer that died before it: the clients asleep on a tag that
+  // changed are released, whoever made the change.
+  after_gone_holder(kgd);
   if (kgd->lock_holder == 0) {
     hand_over(kgd, kSelfByName);
   } else {

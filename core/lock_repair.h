@@ -13,7 +13,9 @@ namespace rk {
 // that waits without being linked is linked again, in its place by
 // priority; a linked entry that no longer waits is dropped); the masks of
 // the applications are recomputed; the clients of processes that died
-// leave; a lock nobody validly holds goes to the first lock waiter, and the
+// leave; the wakes a dead writer owes are made (after_gone_holder, as the
+// owner may have died inside one); a lock nobody validly holds goes to the
+// first lock waiter, and the
 // holder's event is set again (a stale set is harmless: a woken client
 // checks that the lock is its own).
 void repair_lock_state(Kgd* kgd);

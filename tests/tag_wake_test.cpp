@@ -149,6 +149,32 @@ TEST_F(TagWakeTest, AWriterKilledBeforeItsWakeStillWakesTheWaitersOfWhatItChange
   }
 }
 
+// A process killed holding the kernel mutex inside a wake (its own write's,
+// or the one it owed for a writer that died before it) leaves changes whose
+// sleepers it never released. The next taker of the mutex releases them.
+TEST_F(TagWakeTest, AProcessKilledInsideAWakeLeavesNoSleeperOfAChangedTagAsleep) {
+  const TagRef watched{kLocal, 5}, other{kLocal, 6};
+  Client& waiter = start(0x0006);
+  Client& bystander = start(0x0008);
+  Client& next_taker = start(0x0009);
+  change(0, watched).wait_word = 1u << 6;
+  change(0, other).wait_word = 1u << 8;
+  ASSERT_TRUE(fall_asleep(waiter, 0x0006, 1));
+  ASSERT_TRUE(fall_asleep(bystander, 0x0008, 1));
+
+  Client& waker = start(0x000A);
+  ASSERT_EQ(waker.call("take 10"), "ok 0");
+  // What the wake had not come to: a change whose sleeper is still asleep.
+  change(0, watched).change_word = kChangeBits;
+  waker.kill_hard();
+
+  ASSERT_EQ(bounded_call(next_taker, "take 9"), "ok 0");
+  EXPECT_EQ(next_taker.call("give 9"), "ok 0");
+  ASSERT_EQ(bounded_reply(waiter), "ok") << "woken, holding the lock";
+  EXPECT_EQ(val(entry(0x0008).wait_state), kWaitTag) << "nothing it waits on changed";
+  EXPECT_EQ(waiter.call("dbunlock 6"), "ok");
+}
+
 TEST_F(TagWakeTest, ARunOfPlainTagsWakesTheWaitersOfTheTagsItChangedOnly) {
   make_live(0x0000, getpid());
   Client& changed = start(0x0006);
