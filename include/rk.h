@@ -186,7 +186,9 @@ RK_API int rk_dbrt_adjust(rk_client_id id, rk_type_entry* table, uint32_t count)
 /* Takes the database lock, waiting as long as needed; it nests per client.
  * A holder whose process died loses the lock to the waiters within about
  * a tenth of a second; clients asleep on tags it changed before it could
- * wake them are woken then, as its write would have woken them. 0, or -1
+ * wake them are woken then, as its write would have woken them (so too
+ * when a process dies inside such a wake: by the next taker of the kernel
+ * mutex). 0, or -1
  * (24: the client is queued; 45: the kernel mutex failed).
  * While nobody queues for the lock, a take and the give that follows it
  * change the holder with one atomic swap each and leave the kernel mutex
