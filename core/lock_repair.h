@@ -15,9 +15,8 @@ namespace rk {
 // the applications are recomputed; the clients of processes that died
 // leave; the wakes a dead writer owes are made (after_gone_holder, as the
 // owner may have died inside one); a lock nobody validly holds goes to the
-// first lock waiter, and the
-// holder's event is set again (a stale set is harmless: a woken client
-// checks that the lock is its own).
+// first lock waiter, and the holder's event is set again (a stale set is
+// harmless: a woken client checks that the lock is its own).
 void repair_lock_state(Kgd* kgd);
 
 }  // namespace rk
