@@ -8,7 +8,7 @@ namespace rk {
 
 using Addr = uint32_t;
 
-static_assert(sizeof(void*) == sizeof(Addr), "the kernel is built for a 32-bit target");
+
 
 // A value at an address that need not suit its type's alignment: the tables
 // carved from segment 0 lie end to end, so a u32 table may start on any byte.
