@@ -4,8 +4,26 @@
 # make install PREFIX=P: the header, librk.so, rkctl, rk.pc and the CMake package.
 # make bench: the benchmarks in Release (build-bench/), their table in
 # bench/RESULTS.md and README.md, their plot in bench/results.png.
-BUILD ?= build
-CHECK ?= build-check
+#
+# Each of them builds the machine's native variant; ARCH=i386 builds and runs
+# the 32-bit x86 variant instead, from the same sources, in trees of its own
+# (build-i386/, build-check-i386/, build-bench-i386/).
+ARCH  ?= native
+ifeq ($(ARCH),$(shell uname -m))
+override ARCH := native
+endif
+ifeq ($(ARCH),native)
+VARIANT :=
+TOOLCHAIN :=
+else
+VARIANT := -$(ARCH)
+TOOLCHAIN := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/$(ARCH)-linux.cmake
+ifeq ($(wildcard cmake/$(ARCH)-linux.cmake),)
+$(error no build variant ARCH=$(ARCH): the variants are native and i386)
+endif
+endif
+BUILD ?= build$(VARIANT)
+CHECK ?= build-check$(VARIANT)
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all build test check demo install bench bootstrap clean
@@ -14,10 +32,10 @@ PREFIX ?= /usr/local
 all: build
 
 bootstrap:
-	@bash scripts/bootstrap.sh
+	@bash scripts/bootstrap.sh $(ARCH)
 
 $(BUILD)/build.ninja: | bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(TOOLCHAIN) >/dev/null
 
 build: bootstrap $(BUILD)/build.ninja
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -31,10 +49,12 @@ test: build
 # for ever when a program ends: leaks are not looked for there, everything
 # else is. The build needs it too: it lists the tests by running them. Read
 # when the recipe runs, after the bootstrap.
+ifeq ($(ARCH),i386)
 CHECK_ENV = $(shell bash scripts/i386_emulated.sh && echo 'ASAN_OPTIONS=detect_leaks=0$${ASAN_OPTIONS:+:$$ASAN_OPTIONS}')
+endif
 # Unoptimised: it builds in a fraction of the time, and the sanitizers find the same.
 $(CHECK)/build.ninja: | bootstrap
-	@cmake -S . -B $(CHECK) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(CHECK) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRK_SANITIZE=ON $(TOOLCHAIN) >/dev/null
 
 check: bootstrap $(CHECK)/build.ninja
 	@[ -z "$(CHECK_ENV)" ] || echo "check: i386 programs run through the emulator here: AddressSanitizer without its leak checker"
@@ -48,7 +68,7 @@ install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench:
-	@bash scripts/bench.sh
+	@BENCH_BUILD=build-bench$(VARIANT) bash scripts/bench.sh $(ARCH)
 
 clean:
 	rm -rf $(BUILD) $(CHECK)

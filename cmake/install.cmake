@@ -11,8 +11,13 @@ install(FILES include/rk.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT rkTargets NAMESPACE rk:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/rk)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/rkConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/rkConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/rk)
+# A variant with flags of its own (i386) suits any project, for rk::rk gives
+# its clients those flags; the native one only projects of its pointer size.
+if(RK_VARIANT_FLAG_LIST)
+  set(RK_VERSION_ARCH ARCH_INDEPENDENT)
+endif()
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/rkConfigVersion.cmake
-  VERSION 7.5.0 COMPATIBILITY SameMajorVersion)
+  VERSION 7.5.0 COMPATIBILITY SameMajorVersion ${RK_VERSION_ARCH})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rkConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/rkConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/rk)
 

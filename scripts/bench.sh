@@ -7,14 +7,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+ARCH=${1:-native}
+[ "$ARCH" = "$(uname -m)" ] && ARCH=native
 BUILD=${BENCH_BUILD:-build-bench}
 REPS=${RK_BENCH_REPS:-5}
 OUT=$BUILD/bench-out
+TOOLCHAIN=()
+[ "$ARCH" = native ] || TOOLCHAIN=(-DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/$ARCH-linux.cmake")
 
-bash scripts/bootstrap.sh
+bash scripts/bootstrap.sh "$ARCH"
 # Where i386 programs run through the user-mode emulator (see bootstrap.sh),
 # the figures would be the emulator's: the last results stay as they are.
-if bash scripts/i386_emulated.sh; then
+if [ "$ARCH" = i386 ] && bash scripts/i386_emulated.sh; then
   echo "bench: i386 programs run through the emulator on this machine: nothing measured, bench/RESULTS.md kept" >&2
   exit 1
 fi
@@ -31,7 +35,7 @@ if [ ${#need[@]} -gt 0 ]; then
     echo "bench: could not install ${need[*]}"
 fi
 
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release "${TOOLCHAIN[@]}" >/dev/null
 cmake --build "$BUILD" --target rk_bench
 BIN=$BUILD/bench/rk_bench
 rm -rf "$OUT"

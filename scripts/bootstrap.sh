@@ -1,38 +1,71 @@
 #!/usr/bin/env bash
-# Installs what the build needs on a Debian machine: the i386 multiarch
-# toolchain, CMake, Ninja, the test and benchmark libraries, the 32-bit
-# sanitizer runtimes (make check), and for rkctl the command-line, TOML and
-# JSON libraries (header-only; toml++ is used in its header-only mode, its
-# package is the i386 one because it also ships a compiled library) and
-# pkg-config for the installed tree's test. Quiet and quick when everything is already there.
+# Installs what one build variant needs on a Debian machine, and nothing that
+# only another variant needs:
+#   scripts/bootstrap.sh          the machine's native build
+#   scripts/bootstrap.sh i386     the 32-bit x86 build (multiarch packages,
+#                                 and the user-mode emulator only where the
+#                                 kernel cannot run i386 programs itself)
+# Every variant gets CMake, Ninja, GoogleTest, Google Benchmark and, for
+# rkctl, the command-line, TOML and JSON libraries (header-only; toml++ is
+# used in its header-only mode, so its headers of any architecture do) and
+# pkg-config for the installed tree's test. A package is never removed to
+# make room for another: where one would have to go, the bootstrap stops and
+# says so. Quiet and quick when everything is already there.
 set -euo pipefail
 
-need=()
+arch=${1:-native}
+[ "$arch" = "$(uname -m)" ] && arch=native
+
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in g++-multilib cmake ninja-build make libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386 \
-         lib32asan8 lib32ubsan1 libcli11-dev nlohmann-json3-dev libtomlplusplus-dev:i386 pkg-config; do
-  have_pkg "$p" || need+=("$p")
-done
+need=()
+want() { for p in "$@"; do have_pkg "$p" || need+=("$p"); done; }
+
+want cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev
+[ -e /usr/include/toml++/toml.h ] || want libtomlplusplus-dev
+case $arch in
+  native)
+    want g++ libgtest-dev libgmock-dev libbenchmark-dev ;;
+  i386)
+    [ "$(uname -m)" = x86_64 ] || { echo "bootstrap: the i386 build is made on x86_64 machines" >&2; exit 1; }
+    want g++-multilib libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386 lib32asan8 lib32ubsan1 ;;
+  *)
+    echo "bootstrap: no build variant '$arch' (native or i386)" >&2; exit 1 ;;
+esac
+
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 updated=0
 apt_install() {
   echo "bootstrap: installing $*"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$arch" = i386 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
+    updated=0
   fi
   [ $updated -eq 1 ] || $sudo apt-get update -qq
   updated=1
-  $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  # --no-remove: on this Debian release some cross compilers and the i386
+  # multilib packages exclude each other; taking one away silently would
+  # break the user's other builds.
+  local log
+  log=$(mktemp)
+  if ! $sudo apt-get install -y -qq --no-install-recommends --no-remove "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "bootstrap: could not install $* without removing other packages (see above);" \
+         "remove the conflicting packages yourself if you want this build" >&2
+    exit 1
+  fi
+  rm -f "$log"
 }
 [ ${#need[@]} -eq 0 ] || apt_install "${need[@]}"
+[ "$arch" = i386 ] || exit 0
 
 # Some kernels cannot run i386 programs themselves (virtual machines that
 # leave the 32-bit mode out): there the user-mode emulator runs them, as the
 # registered interpreter of 32-bit x86 programs. The kernel library knows
 # when it runs under it (see platform/user_emulation.h). Figures of
-# `make bench` taken so are the emulator's, not the kernel's.
+# `make bench ARCH=i386` taken so would be the emulator's, not the kernel's.
 i386_runs() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 i386_runs && exit 0
 have_pkg qemu-user-static || apt_install qemu-user-static

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build tree into a fresh prefix and builds examples/hello_rtdb.c
-# against it twice, through pkg-config and through find_package(rk); each
-# program must run against the installed library.
+# against it twice, through pkg-config and through find_package(rk), with no
+# flags of its own but the sanitizer's: the installed files give those of the
+# variant that was built. Each program must be of the library's class (32 or
+# 64 bits) and run against the installed library.
 set -euo pipefail
 build=$1 source=$2 extra=${3:-}
 work=$(mktemp -d)
@@ -15,8 +17,10 @@ lib=$(ls "$prefix"/lib*/librk.so.7)
 objdump -p "$lib" | grep 'SONAME *librk.so.7' >/dev/null
 
 export PKG_CONFIG_PATH=$(dirname "$lib")/pkgconfig
+elf_class() { od -An -tu1 -j4 -N1 "$1" | tr -d ' '; }
 # shellcheck disable=SC2046
-gcc -m32 -std=c99 $extra "$source/examples/hello_rtdb.c" $(pkg-config --cflags --libs rk) -o "$work/hello_pc"
+gcc -std=c99 $extra "$source/examples/hello_rtdb.c" $(pkg-config --cflags --libs rk) -o "$work/hello_pc"
+[ "$(elf_class "$work/hello_pc")" = "$(elf_class "$lib")" ]
 "$work/hello_pc" | grep "RTDB 0 deleted" >/dev/null
 ldd "$work/hello_pc" | grep "$prefix" >/dev/null
 
@@ -30,8 +34,8 @@ add_executable(hello hello_rtdb.c)
 target_link_libraries(hello PRIVATE rk::rk)
 CMAKE
 cmake -S "$work/client" -B "$work/client/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_TOOLCHAIN_FILE="$source/cmake/i386-linux.cmake" -DCMAKE_C_FLAGS="-m32 $extra" \
-  -DCMAKE_EXE_LINKER_FLAGS="-m32 $extra" >/dev/null
+  -DCMAKE_C_FLAGS="$extra" -DCMAKE_EXE_LINKER_FLAGS="$extra" >/dev/null
 cmake --build "$work/client/build" >/dev/null
+[ "$(elf_class "$work/client/build/hello")" = "$(elf_class "$lib")" ]
 "$work/client/build/hello" | grep "RTDB 0 deleted" >/dev/null
 echo "installed tree: pkg-config and find_package(rk) clients ran"
