@@ -25,6 +25,7 @@
 #include "bench_rtdb.h"
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "platform/cpu_relax.h"
 #include "rk.h"
 
 namespace {
@@ -302,7 +303,7 @@ void raw_wait(std::atomic<uint32_t>& word, int spins) {
   for (int i = 0; i < spins; ++i) {
     uint32_t one = 1;
     if (word.load(std::memory_order_relaxed) == 1 && word.compare_exchange_strong(one, 0)) return;
-    __builtin_ia32_pause();
+    rk::os::cpu_relax();
   }
   uint32_t one = 1;
   while (!word.compare_exchange_strong(one, 0)) {

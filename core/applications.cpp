@@ -93,7 +93,7 @@ int start_instance(Kgd* kgd, const char* domain, const char* instance, const Cpt
 void await_other_apps(Kgd* kgd) {
   __atomic_store_n(&kgd->state, 2, __ATOMIC_SEQ_CST);
   for (uint32_t n = 0; n < kExitPolls; ++n) {
-    if (__atomic_load_n(&kgd->running_apps, __ATOMIC_SEQ_CST) <= 1) return;
+    if (load_running_apps(kgd) <= 1) return;
     os::sleep_ms(kExitPollMs);
   }
   // Then it ends anyway; the kernel's messages are a fixed few, so silently.

@@ -12,7 +12,9 @@ constexpr uint64_t kPairBytes = kTypeSlots * sizeof(TagArrayPair);
 
 bool counts_in_limits(const Kgd* kgd, uint32_t index) {
   return memcmp(kgd->magic, "RKK", 4) == 0 && kgd->layout == kKgdLayout && kgd->index == index &&
-         kgd->napps <= kMaxApps && kgd->nappdata == kgd->napps && kgd->maxsegs >= kSegmentsAdded &&
+         kgd->napps <= kMaxApps && kgd->nappdata == kgd->napps && kgd->running_apps >= 0 &&
+         kgd->running_apps <= static_cast<int32_t>(kMaxApps) && kgd->maxsegs >= kSegmentsAdded &&
+         kgd->maxsegs <= kMaxSegTable &&
          kgd->nsegs >= 1 && kgd->nsegs <= kgd->maxsegs && kgd->nmems <= kgd->maxmems &&
          kgd->maxtypes == kTypeSlots && kgd->ntypes <= kgd->maxtypes && kgd->ndbrt <= kgd->maxdbrt &&
          kgd->nextra <= kgd->maxextra && kgd->hist_cap == kHistoryCap && kgd->hist_next < kHistoryCap;

@@ -12,61 +12,38 @@
 // anyone holds the kernel mutex, no take completes without it, and a give
 // that raced with a client queueing hands the lock to that client.
 //
-// The fields are packed and need not be aligned: a locked instruction is
-// atomic on any word that lies inside one cache line, as these do.
+// Both words lie at offsets the format does not align: they are reached
+// through aligned containers (core/kgd_words.h).
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
+#include "core/kgd_words.h"
 #include "core/records.h"
 
 namespace rk {
 
-namespace lock_word_detail {
-
-inline volatile uint32_t* word(const Kgd* kgd, size_t offset) {
-  return reinterpret_cast<volatile uint32_t*>(reinterpret_cast<uintptr_t>(kgd) + offset);
-}
-
-inline bool swap_word(volatile uint32_t* w, uint32_t expected, uint32_t desired) {
-  uint32_t prev = expected;
-  asm volatile("lock cmpxchgl %2, %1" : "+a"(prev), "+m"(*w) : "r"(desired) : "memory", "cc");
-  return prev == expected;
-}
-
-inline uint32_t load_word(const volatile uint32_t* w) {
-  uint32_t v;
-  asm volatile("movl %1, %0" : "=r"(v) : "m"(*w) : "memory");
-  return v;
-}
-
-}  // namespace lock_word_detail
-
 // Makes the entry the holder when nobody holds the lock.
 inline bool claim_lock(Kgd* kgd, const CptEntry* entry) {
-  return lock_word_detail::swap_word(lock_word_detail::word(kgd, offsetof(Kgd, lock_holder)), 0, addr_of(entry));
+  return swap_lock_holder(kgd, 0, addr_of(entry));
 }
 
 // Frees the lock when the entry holds it.
 inline bool drop_lock(Kgd* kgd, const CptEntry* entry) {
-  return lock_word_detail::swap_word(lock_word_detail::word(kgd, offsetof(Kgd, lock_holder)), addr_of(entry), 0);
+  return swap_lock_holder(kgd, addr_of(entry), 0);
 }
 
 // Whether takes and gives must go through the kernel mutex now.
 inline bool lock_is_slow(const Kgd* kgd) {
-  return lock_word_detail::load_word(lock_word_detail::word(kgd, offsetof(Kgd, lock_slow))) != 0;
+  return load_lock_slow(kgd) != 0;
 }
 
 // Kernel mutex just taken: sets the mark, as a full barrier.
 inline void mark_lock_slow(Kgd* kgd) {
-  uint32_t one = 1;
-  asm volatile("xchgl %0, %1" : "+r"(one), "+m"(*lock_word_detail::word(kgd, offsetof(Kgd, lock_slow))) : : "memory");
+  set_lock_slow(kgd);
 }
 
 // Kernel mutex about to be given back with nobody queued for the lock.
 inline void clear_lock_slow(Kgd* kgd) {
-  asm volatile("movl $0, %0" : "=m"(*lock_word_detail::word(kgd, offsetof(Kgd, lock_slow))) : : "memory");
+  clear_lock_slow_word(kgd);
 }
 
 }  // namespace rk

@@ -6,6 +6,7 @@
 #include "core/attachment.h"
 #include "core/client_events.h"
 #include "core/client_exit.h"
+#include "core/client_handlers.h"
 #include "core/client_ids.h"
 #include "core/dead_clients.h"
 #include "core/errors.h"
@@ -90,10 +91,10 @@ int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, cons
   memset(e->stats, 0, sizeof e->stats);
   copy_text(e->modpath, sizeof e->modpath, os::executable_path().c_str());
   copy_text(e->args, sizeof e->args, own_arguments().c_str());
-  // Masks and handler addresses of an earlier client name addresses in its
-  // process: never inherited.
+  // Masks and handlers of an earlier client are its own: never inherited.
   e->read_mask = e->write_mask = e->change_mask = 0;
   memset(e->handlers, 0, sizeof e->handlers);
+  clear_client_handlers(id);
   open_events(e);
   set_own_event(id, false);
   app->registered |= bit;

@@ -72,7 +72,7 @@ Addr new_segment(uint32_t size) {
   map_new_segments(nullptr);
   attachment().views[n] = SegmentView{h, view, true};
   // Published last: other processes act only on entries below the count.
-  __atomic_store_n(&kgd->nsegs, n + 1, __ATOMIC_RELEASE);
+  publish_nsegs(kgd, n + 1);
   if (attachment().mapped == n) attachment().mapped = n + 1;
   return static_cast<Addr>(base);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/attachment.h"
+#include "core/kgd_words.h"
 #include "core/records.h"
 
 namespace rk {
@@ -35,7 +36,7 @@ inline bool map_new_segments(CptEntry* entry) {
   const Attachment& att = attachment();
   Kgd* kgd = att.kgd;
   if (kgd == nullptr) return false;
-  const uint32_t n = __atomic_load_n(&kgd->nsegs, __ATOMIC_ACQUIRE);
+  const uint32_t n = load_nsegs(kgd);
   // Every segment is mapped in this process already: nothing to lock. What
   // is mapped is this process's to know: the entry's count may have been
   // written by another process that used the same client id.

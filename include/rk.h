@@ -90,7 +90,9 @@ typedef struct rk_cpt_entry {
   uint32_t read_mask;
   uint32_t write_mask;
   uint32_t change_mask;
-  uint32_t handlers[32];   /* attribute handler addresses in the client's process */
+  uint32_t handlers[32];   /* 1 where the client's process has a handler for that attribute
+                              bit, 0 where none: the functions themselves are kept in that
+                              process's own memory, never here */
 } rk_cpt_entry;
 
 /* The value of a string tag, in a caller's buffer and in the kernel alike:

@@ -15,6 +15,8 @@
 
 #include <atomic>
 
+#include "platform/cpu_relax.h"
+
 namespace rk::os {
 
 // Whether the process that last woke this one ran on this one's CPU: then
@@ -57,7 +59,7 @@ class SpinWait {
         if (i > 0) note_waker_shares_cpu(false);
         return true;
       }
-      for (int k = 0; k < gap; ++k) __builtin_ia32_pause();
+      for (int k = 0; k < gap; ++k) cpu_relax();
     }
     const int b = budget_.load(std::memory_order_relaxed);
     budget_.store(b / 2 > kFloor ? b / 2 : kFloor, std::memory_order_relaxed);

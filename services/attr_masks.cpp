@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "core/attachment.h"
+#include "core/client_handlers.h"
 #include "core/client_ids.h"
 #include "core/db_lock.h"
 #include "core/errors.h"
@@ -14,9 +15,10 @@ using namespace rk;
 
 namespace {
 
-// A handler address means something only in the process that stores it,
-// and runs only in the process of the slot's client: the two must be the
-// same process, whether or not the RTDB lets ids be used by others.
+// A handler is a function of the process that installs it (kept in its
+// own memory, core/client_handlers.h) and runs only in the process of the
+// slot's client: the two must be the same process, whether or not the RTDB
+// lets ids be used by others.
 CptEntry* installer(rk_client_id id) {
   CptEntry* e = resolve_owned(resolve_app(id), id);
   return e != nullptr && e->pid == os::process_id() ? e : nullptr;
@@ -28,6 +30,8 @@ int set_mask(rk_client_id id, uint32_t count, const uint32_t* bits, const rk_att
   CptEntry* e = installer(id);
   if (e == nullptr) return -1;
   if (bits == nullptr || handlers == nullptr) return refuse_call(e, kErrNullArg);
+  // The process's table is made before anything changes.
+  if (!set_client_handler(id, 0, client_handler(id, 0))) return refuse_call(e, kErrNoMemory);
   Kgd* kgd = attachment().kgd;
   if (db_lock(kgd, e, id) != 0) return -1;
   bool bit0 = false;
@@ -39,7 +43,9 @@ int set_mask(rk_client_id id, uint32_t count, const uint32_t* bits, const rk_att
       continue;
     }
     mask |= v;
-    e->handlers[std::countr_zero(v)] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handlers[i]));
+    const uint32_t n = static_cast<uint32_t>(std::countr_zero(v));
+    set_client_handler(id, n, handlers[i]);
+    e->handlers[n] = handlers[i] != nullptr ? 1 : 0;
   }
   if (which == Mask::kRead) {
     e->read_mask = mask;

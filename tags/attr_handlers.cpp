@@ -3,19 +3,20 @@
 #include <bit>
 
 #include "core/attachment.h"
+#include "core/client_handlers.h"
 #include "core/errors.h"
 
 namespace rk {
 
 int call_attr_handlers(CptEntry* entry, ChangeEntry* change, void* cell, void* value, void* element,
                        uint32_t bits, int direction) {
-  // Another process's client: its handler addresses mean nothing here.
+  // Another process's client: its handlers are not this process's.
   if (bits == 0 || entry->pid != attachment().pid) return 0;
+  const rk_client_id id = entry->id;
   for (; bits != 0; bits &= bits - 1) {
-    const uint32_t address = entry->handlers[std::countr_zero(bits)];
-    if (address == 0) continue;
-    const int result = reinterpret_cast<AttrHandler>(static_cast<uintptr_t>(address))(entry, change, cell, value,
-                                                                                       element, direction);
+    const rk_attr_handler handler = client_handler(id, static_cast<uint32_t>(std::countr_zero(bits)));
+    if (handler == nullptr) continue;
+    const int result = handler(entry, change, cell, value, element, direction);
     if (result != 0) return result;
   }
   return 0;

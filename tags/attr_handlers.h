@@ -1,7 +1,7 @@
 // Attribute handlers: per-client functions that see a client's reads and
 // writes of the tags whose attribute word meets the client's read or write
-// mask, before the value is touched. Handler n (its address in the client's
-// entry) stands for attribute bit n. The addresses are the client's own, so
+// mask, before the value is touched. Handler n stands for attribute bit n.
+// The functions are the client's process's own (core/client_handlers.h), so
 // they are called only in the process that registered the client.
 #pragma once
 
@@ -15,11 +15,9 @@ namespace rk {
 
 enum Direction : int { kDirWrite = 0, kDirRead = 1 };
 
-// A handler returns 0 to let the access go on, 1 to skip the element, -1 to
-// stop the batch (with an error number it stores in the entry); any other
-// value lets the access go on too.
-using AttrHandler = int (*)(CptEntry* entry, ChangeEntry* change, void* cell, void* value, void* element,
-                            int direction);
+// A handler (rk_attr_handler) returns 0 to let the access go on, 1 to skip
+// the element, -1 to stop the batch (with an error number it stores in the
+// entry); any other value lets the access go on too.
 
 // Calls the handlers of the set bits of `bits`, from bit 0 up, skipping
 // bits without a handler; the first nonzero result ends the dispatch and is

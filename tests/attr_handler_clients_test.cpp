@@ -1,7 +1,7 @@
-// Attribute handlers across processes: a handler address means something
-// only in the process that installed it, so it runs there alone, no other
-// process can install one for a client, and a process that registers in the
-// slot later starts without the masks and handlers of the one before.
+// Attribute handlers across processes: a handler is a function of the
+// process that installed it, so it runs there alone, no other process can
+// install one for a client, and a process that registers in the slot later
+// starts without the masks and handlers of the one before.
 #include <unistd.h>
 
 #include <functional>
@@ -78,6 +78,34 @@ TEST_F(AttrHandlerClientsTest, AHandlerRunsOnlyForItsOwnProcessAndNeverForALater
     second.send("exit 0");
     EXPECT_EQ(second.wait_exit(), 0);
   }
+}
+
+int g_calls = 0;
+int counted(rk_cpt_entry*, void*, void*, void*, void*, int) { return ++g_calls, 1; }
+
+// The handlers are kept in the installing process: one that leaves and
+// registers in the same slot again starts without its old ones too.
+TEST_F(AttrHandlerClientsTest, ARegistrationInTheSameProcessStartsWithoutTheOldHandlers) {
+  const TagRef tag{0, 1};
+  const uint32_t bit = 4, v = 7;
+  const rk_attr_handler h = counted;
+  g_calls = 0;
+  ASSERT_EQ(rk_proc_init("PUMP", "this process"), kPump);
+  ASSERT_EQ(rk_modify_attr(kPump, &tag, 1, &bit, 0), 0);
+  ASSERT_EQ(rk_set_write_mask(kPump, 1, &bit, &h), 0);
+  EXPECT_EQ(val(entry(kPump).handlers[2]), 1u) << "the shared word says there is one, and no more";
+  ASSERT_EQ(rk_write(kPump, &tag, 1, &v), 0);
+  EXPECT_EQ(g_calls, 1) << "skipped by the handler";
+  ASSERT_EQ(rk_proc_exit(kPump), 0);
+
+  ASSERT_EQ(rk_proc_init("PUMP", "this process again"), kPump);
+  EXPECT_TRUE(no_masks_or_handlers(kPump));
+  ASSERT_EQ(rk_write(kPump, &tag, 1, &v), 0);
+  EXPECT_EQ(g_calls, 1) << "the old handler does not run";
+  uint32_t got = 0;
+  ASSERT_EQ(rk_read(kPump, &tag, 1, &got), 0);
+  EXPECT_EQ(got, v);
+  ASSERT_EQ(rk_proc_exit(kPump), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/attachment.h"
+#include "core/client_handlers.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "rk.h"
@@ -284,7 +285,8 @@ int screen(CptEntry* e, ChangeEntry*, void*, void*, void*, int direction) {
 
 TEST_F(ChangeBitsTest, ReadHandlersSeeTheChangedTagBeforeAScanReadsIt) {
   CptEntry& me = entry(kMe);
-  me.handlers[2] = addr_of(reinterpret_cast<void*>(&screen));
+  ASSERT_TRUE(set_client_handler(kMe, 2, reinterpret_cast<rk_attr_handler>(&screen)));
+  me.handlers[2] = 1;
   me.read_mask = 0x04;
   store_u32(cell(plain(1)), 0x04);   // screened; plain(2) is not
   const TagRef list[] = {plain(0), plain(1), plain(2)};

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/attachment.h"
+#include "core/client_handlers.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "rk.h"
@@ -615,8 +616,9 @@ int handler(CptEntry* e, ChangeEntry*, void* cell, void* value, void* element, i
 
 TEST_F(TagValuesTest, HandlersSkipRefuseOrLetTheElementProceed) {
   CptEntry& me = entry(kMe);
-  me.handlers[1] = addr_of(reinterpret_cast<void*>(&handler<1>));
-  me.handlers[3] = addr_of(reinterpret_cast<void*>(&handler<3>));
+  ASSERT_TRUE(set_client_handler(kMe, 1, reinterpret_cast<rk_attr_handler>(&handler<1>)));
+  ASSERT_TRUE(set_client_handler(kMe, 3, reinterpret_cast<rk_attr_handler>(&handler<3>)));
+  me.handlers[1] = me.handlers[3] = 1;
   me.write_mask = 0x0E;   // bits 1, 2 (no handler), 3
   me.read_mask = 0x02;
   const TagRef a{kPlain, 0}, b{kPlain, 1}, c{kPlain, 2};

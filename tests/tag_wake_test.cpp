@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/attachment.h"
+#include "core/client_handlers.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
 #include "core/lock_queue.h"
@@ -247,7 +248,9 @@ TEST_F(TagWakeTest, HandlersRunOnlyInTheProcessOfTheirClient) {
   make_live(0x0000, getpid());
   for (uint16_t slot : {0, 4}) {
     CptEntry& e = app_block(kgd_, 0)->cpt[slot];
-    e.handlers[2] = addr_of(reinterpret_cast<void*>(&count_calls));
+    // Kept in this process for both ids, as if each had been installed here.
+    ASSERT_TRUE(set_client_handler(slot, 2, reinterpret_cast<rk_attr_handler>(&count_calls)));
+    e.handlers[2] = 1;
     e.write_mask = 0x04;
   }
   at<ValueCellHeader>(at<TagArrayPair>(app_block(kgd_, 0)->pairs)[kLocal].value_array)->attr_word = 0x04;
@@ -255,8 +258,8 @@ TEST_F(TagWakeTest, HandlersRunOnlyInTheProcessOfTheirClient) {
   // the entry, which is why an entry serves one process only.
   EXPECT_EQ(other.call("tagread 4 0 0"), "ok 0");
   const uint32_t v = 3;
-  // The address means nothing in the other process: this process acting with
-  // its id must not call what lies there in this one.
+  // The other client's handlers are its process's: this process acting with
+  // its id must not call the ones it keeps for that id.
   ASSERT_EQ(rk_write(0x0004, &tag, 1, &v), 0);
   EXPECT_EQ(g_handler_calls, 0);
   EXPECT_EQ(val(change(0, tag).change_word), kChangeBits) << "written as if no handler were installed";
