@@ -1,10 +1,13 @@
 /* Public interface of the real-time database kernel (librk.so).
  *
- * Clients are 32-bit x86 Linux programs built with -m32 and linked with
- * -lrk. Every function is plain C; results are int unless noted: 0 (or a
- * count or id) on success, -1 on failure with the reason kept as an error
- * number for rk_errno, or a negated error number for calls made before the
- * caller has a client id. */
+ * Clients are Linux programs of the library's own variant (x86_64 natively,
+ * or i386, built with -m32), linked with -lrk. Shared memory keeps 32-bit
+ * formats on every variant; the records below that hold addresses of a
+ * caller's own memory hold real pointers of the caller's width. Every
+ * function is plain C; results are int unless noted: 0 (or a count or id)
+ * on success, -1 on failure with the reason kept as an error number for
+ * rk_errno, or a negated error number for calls made before the caller has
+ * a client id. */
 #ifndef RK_H
 #define RK_H
 

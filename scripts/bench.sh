@@ -75,6 +75,8 @@ done
 stop_redis
 trap - EXIT
 
-python3 scripts/bench_report.py "$OUT" bench/RESULTS.md README.md
+variant=$ARCH
+[ "$variant" = native ] && variant=$(uname -m)
+RK_BENCH_VARIANT=$variant python3 scripts/bench_report.py "$OUT" bench/RESULTS.md README.md
 gnuplot -e "out='$OUT'" scripts/bench_plot.gp
 echo "bench: wrote bench/RESULTS.md, bench/results.png and the table in README.md"

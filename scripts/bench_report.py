@@ -148,7 +148,8 @@ table = header + "".join("| " + " | ".join(r) + " |\n" for r in rows)
 reps = max((len(v) for p in passes.values() for v in p[0].values()), default=0)
 machine = (f"{cpu_model()}, {os.cpu_count()} CPUs, Linux {platform.release()}; "
            f"{datetime.datetime.now(datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')}")
-note = (f"Measured in one run of `make bench` on {machine}. Each figure is the median of {reps} repetitions, "
+variant = os.environ.get("RK_BENCH_VARIANT", platform.machine())
+note = (f"Measured in one run of `make bench` (the {variant} build) on {machine}. Each figure is the median of {reps} repetitions, "
         "± half the spread between the fastest and the slowest. The two sides of a round trip run on CPUs 0 "
         "and 1 (\"two CPUs\") or both on CPU 0 (\"one CPU\"). The ratio is the kernel's cost over the floor's "
         "(for Redis: how many times faster the kernel is). The machine is shared: compare ratios within one run.\n")
