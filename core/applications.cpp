@@ -143,8 +143,12 @@ RK_API int rk_init_app(const char* rtdb_name, const char* domain, const char* in
   if (instance[0] == '\0') return -kErrNoApp;
   if (strlen(instance) >= sizeof(AppBlock::instance)) return -kErrNullArg;
   bool attached_now = false;
-  Kgd* kgd = find_rtdb(rtdb_name, &attached_now);
-  if (kgd == nullptr) return -kErrNoMoreRtdb;
+  KgdRefusal why;
+  Kgd* kgd = find_rtdb(rtdb_name, &attached_now, &why);
+  if (kgd == nullptr) {
+    why.report();
+    return -kErrNoMoreRtdb;
+  }
   int result = -kErrNoRtdb;
   if (kgd->state != 0) {
     open_mutexes(kgd);

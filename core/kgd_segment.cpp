@@ -1,11 +1,11 @@
 #include "core/kgd_segment.h"
 
 #include <cerrno>
-#include <cstdio>
 
 #include "core/attachment.h"
 #include "core/kgd_check.h"
 #include "core/rtdb_names.h"
+#include "platform/address_window.h"
 #include "platform/console.h"
 #include "platform/last_error.h"
 #include "platform/mapping.h"
@@ -66,28 +66,48 @@ os::Handle make_kgd(uint32_t index, uint32_t size, bool everyone) {
   return 0;
 }
 
-}  // namespace
-
-uint32_t kgd_base_address() {
-  const char* text = os::env_var("RKDLLBASE");
-  unsigned long base = 0;
-  if (text == nullptr || sscanf(text, "%lx", &base) != 1 || base == 0) return kDefaultBase;
-  return static_cast<uint32_t>(base);
+// Opens, holds and maps the kgd of `index` at `place`.
+Kgd* map_kgd_at(uint32_t index, KgdPlace& place, KgdRefusal* why) {
+  if (index >= kMaxKgds) return nullptr;
+  char name[kObjectNameBytes];
+  kgd_name(name, index);
+  const os::Handle h = os::mapping_open(name, os::Owner::Anyone);
+  if (h == 0) return nullptr;
+  const uint32_t size = os::mapping_size(h);
+  Kgd* kgd = nullptr;
+  if (size >= sizeof(Kgd) && hold_kgd(h, index) && place.reserve(size, why)) kgd = place.map(h, why);
+  if (kgd == nullptr) {
+    os::close_handle(h);
+    return nullptr;
+  }
+  attachment().kgd_handle = h;
+  return kgd;
 }
 
+}  // namespace
+
 Kgd* create_kgd(uint32_t size, uint16_t flags, os::Handle* handle) {
+  KgdRefusal why;
+  KgdPlace place;
+  // Refused before any name is made: nothing is left to remove.
+  if (!place.reserve(size, &why)) {
+    console_write("KER: Shared memory mapping failed\n");
+    why.report();
+    return nullptr;
+  }
   for (uint32_t index = 0; index < kMaxKgds; ++index) {
     os::Handle h = make_kgd(index, size, (flags & kFlagEveryone) != 0);
     if (h == 0) {
       // Another RTDB, or another user's object, has this index.
       if (os::last_error() == EEXIST) continue;
       console_write("KER: Shared memory create failed\n");
+      place.give_up();
       return nullptr;
     }
-    const uint32_t base = kgd_base_address();
-    auto* kgd = static_cast<Kgd*>(os::map_view(h, base));
+    auto* kgd = place.map(h, &why);
     if (kgd == nullptr) {
       console_write("KER: Shared memory mapping failed\n");
+      why.report();
       char name[kObjectNameBytes];
       kgd_name(name, index);
       os::object_remove(name);
@@ -97,38 +117,30 @@ Kgd* create_kgd(uint32_t size, uint16_t flags, os::Handle* handle) {
     // A new mapping is all zero already.
     kgd->index = index;
     kgd->creator_pid = os::process_id();
-    kgd->next_free = base + size;
+    kgd->next_free = addr_of(kgd) + size;
     *handle = h;
     return kgd;
   }
   console_write("KER: Too many applications running\n");
+  place.give_up();
   return nullptr;
 }
 
-Kgd* map_kgd(uint32_t index) {
-  if (index >= kMaxKgds) return nullptr;
-  char name[kObjectNameBytes];
-  kgd_name(name, index);
-  const os::Handle h = os::mapping_open(name, os::Owner::Anyone);
-  if (h == 0) return nullptr;
-  Kgd* kgd = nullptr;
-  if (os::mapping_size(h) >= sizeof(Kgd) && hold_kgd(h, index)) {
-    kgd = static_cast<Kgd*>(os::map_view(h, kgd_base_address()));
-  }
-  if (kgd == nullptr) {
-    os::close_handle(h);
-    return nullptr;
-  }
-  attachment().kgd_handle = h;
-  return kgd;
+Kgd* map_kgd(uint32_t index, KgdRefusal* why) {
+  KgdRefusal unreported;
+  KgdPlace place;
+  return map_kgd_at(index, place, why != nullptr ? why : &unreported);
 }
 
-Kgd* open_kgd(uint32_t index) {
-  Kgd* kgd = map_kgd(index);
+Kgd* open_kgd(uint32_t index, KgdRefusal* why) {
+  KgdRefusal unreported;
+  KgdPlace place;
+  Kgd* kgd = map_kgd_at(index, place, why != nullptr ? why : &unreported);
   if (kgd == nullptr) return nullptr;
   const os::Handle h = attachment().kgd_handle;
   if (kgd_trusted(kgd, os::mapping_size(h), index, os::mapping_is_own(h))) return kgd;
   os::unmap_view(kgd);
+  place.give_up();
   os::close_handle(h);
   attachment().kgd_handle = 0;
   return nullptr;
@@ -163,6 +175,7 @@ void unmap_all(Kgd* kgd) {
     att.nviews = 0;
   }
   if (kgd != nullptr) os::unmap_view(kgd);
+  os::address_window_release();
   if (att.kgd_handle != 0) {
     os::close_handle(att.kgd_handle);
     att.kgd_handle = 0;

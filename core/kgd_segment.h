@@ -8,35 +8,34 @@
 
 #include <cstdint>
 
+#include "core/kgd_address.h"
 #include "core/records.h"
 #include "platform/handles.h"
 
 namespace rk {
 
-constexpr uint32_t kDefaultBase = 0x20800000;
-
-// The mapping address of the kgd in this process: RKDLLBASE read as
-// hexadecimal, or the default when it is absent or reads as 0.
-uint32_t kgd_base_address();
-
 // Creates segment 0 of `size` bytes under the first free kgd index (a dead
-// RTDB's index is free once it is removed), holds and maps it and stamps the
-// index, the creator and the next free mapping address. Null on failure,
-// with the kernel's message written.
+// RTDB's index is free once it is removed), holds and maps it at the
+// RKDLLBASE address (kgd_address.h) and stamps the index, the creator and
+// the next free mapping address. Null on failure, with the kernel's
+// messages written.
 Kgd* create_kgd(uint32_t size, uint16_t flags, os::Handle* handle);
 
-// Opens, holds and maps the kgd of `index`, whatever it holds; it becomes
-// this process's kgd handle. A dead RTDB found there is removed. Null when
-// there is none or it cannot be mapped here; no message.
-Kgd* map_kgd(uint32_t index);
+// Opens, holds and maps the kgd of `index` at the RKDLLBASE address,
+// whatever it holds; it becomes this process's kgd handle. A dead RTDB found
+// there is removed. Null when there is none or it cannot be mapped here; no
+// message, but when the address was what refused it, *why (if given) says
+// so for the caller to report.
+Kgd* map_kgd(uint32_t index, KgdRefusal* why = nullptr);
 
 // map_kgd, for a kgd that is a trusted RTDB (see kgd_trusted) only: the way
 // every caller that uses what it finds opens a kgd.
-Kgd* open_kgd(uint32_t index);
+Kgd* open_kgd(uint32_t index, KgdRefusal* why = nullptr);
 
 // Ends this process's attachment: unmaps every segment view, frees the view
-// table, unmaps the kgd and lets go of it. When this process was the last
-// to hold the RTDB, every name of it is removed first.
+// table, unmaps the kgd, releases the address window and lets go of the kgd.
+// When this process was the last to hold the RTDB, every name of it is
+// removed first.
 void unmap_all(Kgd* kgd);
 
 // Whether this process is the last to hold the attached RTDB; when it is,

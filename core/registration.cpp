@@ -146,7 +146,9 @@ RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* 
   if (task[0] == '\0') return -kErrNoClient;
   if (instance[0] == '\0') return -kErrNoApp;
   bool attached_now = false;
-  Kgd* kgd = find_rtdb(rtdb_name, &attached_now);
+  KgdRefusal why;
+  Kgd* kgd = find_rtdb(rtdb_name, &attached_now, &why);
+  if (kgd == nullptr) why.report();
   int32_t result = -kErrNoRtdb;
   if (kgd != nullptr && kgd->state != 0) {
     open_mutexes(kgd);

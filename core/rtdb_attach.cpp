@@ -8,6 +8,7 @@
 #include "core/lock_word.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
+#include "platform/address_window.h"
 #include "platform/handles.h"
 #include "platform/mapping.h"
 #include "platform/process_info.h"
@@ -58,8 +59,10 @@ void forget_rtdb() {
   close_mutexes();
   // The views stay mapped, but their table goes: a later attachment starts
   // from an empty one and cannot mistake them for its own segments. The
-  // RTDB is no longer held.
+  // RTDB is no longer held, and the rest of its address window is the
+  // process's again.
   delete[] att.views;
+  os::address_window_release();
   if (att.kgd_handle != 0) {
     os::mapping_let_go(att.kgd_handle);
     os::close_handle(att.kgd_handle);
@@ -77,19 +80,23 @@ using namespace rk;
 
 extern "C" {
 
-// A null index pointer is refused with -7.
+// A null index pointer is refused with -7. An RTDB passed over because its
+// kgd has no place in this process is told of, once a call.
 RK_API int rk_map_nextkgd(int* index) {
   if (index == nullptr) return -kErrRange;
   if (attachment().kgd != nullptr) return -kErrInUse;
+  KgdRefusal why;
   // Wide enough that one past the largest index does not overflow.
   for (int64_t i = *index < -1 ? 0 : static_cast<int64_t>(*index) + 1; i < kMaxKgds; ++i) {
-    Kgd* kgd = open_kgd(static_cast<uint32_t>(i));
+    Kgd* kgd = open_kgd(static_cast<uint32_t>(i), &why);
     if (kgd == nullptr) continue;
+    why.report();
     attach_kgd(kgd);
     open_mutexes(kgd);
     *index = static_cast<int>(i);
     return 0;
   }
+  why.report();
   *index = kMaxKgds;
   return -kErrNoMoreRtdb;
 }

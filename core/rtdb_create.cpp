@@ -12,6 +12,7 @@
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "storage/dbrt_build.h"
 #include "rk.h"
 
@@ -59,9 +60,9 @@ bool valid_rtdb_name(const char* name) {
   return name != nullptr && name[0] != '\0' && strnlen(name, sizeof(Kgd::name)) < sizeof(Kgd::name);
 }
 
-bool name_taken(const char* name) {
+bool name_taken(const char* name, KgdRefusal* why) {
   bool attached_now = false;
-  if (find_rtdb(name, &attached_now) == nullptr) return false;
+  if (find_rtdb(name, &attached_now, why) == nullptr) return false;
   detach_rtdb();
   return true;
 }
@@ -92,7 +93,15 @@ extern "C" RK_API int rk_create_rtdb(const char* program_dir, const char* app_di
       memories > kMaxPools) {
     return -kErrNullArg;
   }
-  if (name_taken(name)) return -kErrNameExists;
+  KgdRefusal why;
+  if (name_taken(name, &why)) return -kErrNameExists;
+  // An RTDB that could not be looked at may have this name; and a kgd that
+  // has no place here leaves none for the new one either.
+  if (why.any()) {
+    console_write("KER: Shared memory mapping failed\n");
+    why.report();
+    return -kErrNoMemory;
+  }
 
   uint64_t apps = 0;
   for (uint32_t k = 0; k < kusr_count; ++k) apps += kusr_records[k].instances;

@@ -39,10 +39,12 @@ extern "C" RK_API int rk_delete_rtdb(int kgd_index) {
   Attachment& att = attachment();
   bool opened_here = false;
   if (att.kgd == nullptr && kgd_index >= 0 && kgd_index < kMaxKgds) {
-    if (Kgd* kgd = open_kgd(static_cast<uint32_t>(kgd_index))) {
+    KgdRefusal why;
+    if (Kgd* kgd = open_kgd(static_cast<uint32_t>(kgd_index), &why)) {
       attach_kgd(kgd);
       opened_here = true;
     }
+    why.report();
   }
   Kgd* kgd = att.kgd;
   if (kgd == nullptr || kgd->state == 0 || kgd->running_apps > 0) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/address_window.h"
 #include "platform/last_error.h"
 
 #ifndef MAP_FIXED_NOREPLACE
@@ -63,10 +64,19 @@ void* map_view(Handle h, uint32_t address) {
   const int fd = obj == nullptr ? -1 : object_descriptor(obj);
   if (fd < 0) return nullptr;
   void* want = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
-  int flags = MAP_SHARED | (address != 0 ? MAP_FIXED_NOREPLACE : 0);
+  const WindowPlace place = address != 0 ? address_window_claim(address, obj->size) : WindowPlace::Outside;
+  if (place == WindowPlace::Taken) {
+    set_last_error(EEXIST);
+    return nullptr;
+  }
+  // In the window the view replaces the placeholder that kept its place;
+  // elsewhere a range that is taken is left as it is.
+  int flags = MAP_SHARED;
+  if (address != 0) flags |= place == WindowPlace::Inside ? MAP_FIXED : MAP_FIXED_NOREPLACE;
   void* p = mmap(want, obj->size, PROT_READ | PROT_WRITE, flags, fd, 0);
   if (p == MAP_FAILED) {
     set_last_error(errno);
+    if (place == WindowPlace::Inside) address_window_give_back(address);
     return nullptr;
   }
   // A kernel that does not know MAP_FIXED_NOREPLACE takes the address as a hint.
@@ -94,7 +104,8 @@ bool unmap_view(void* view) {
     }
     obj = it->second;
     g_views->erase(it);
-    munmap(view, obj->size);
+    // In the window the placeholder takes the place back.
+    if (!address_window_give_back(reinterpret_cast<uintptr_t>(view))) munmap(view, obj->size);
   }
   object_release(obj);
   return true;

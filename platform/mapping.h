@@ -22,11 +22,13 @@ bool mapping_is_own(Handle h);
 
 // Maps the whole object read-write exactly at `address`, or anywhere when
 // address is 0. A range that is already taken is left as it is and the call
-// fails (EEXIST). The first view closes the handle's descriptor, unless the
-// mapping is held (below).
+// fails (EEXIST); in the address window (address_window.h) that is a range
+// where another view lies. The first view closes the handle's descriptor,
+// unless the mapping is held (below).
 void* map_view(Handle h, uint32_t address);
 
-// Unmaps a view made by map_view; false for an address that is not one.
+// Unmaps a view made by map_view; false for an address that is not one. In
+// the address window the placeholder takes the view's place again.
 bool unmap_view(void* view);
 
 // Holds: a flock on a mapping that anchors the lifetime of others. Every

@@ -108,7 +108,11 @@ TEST_F(SegmentsTest, KgdThatCannotBeMadeIsReportedAndGone) {
   ASSERT_NE(taken, nullptr);
   StdoutCapture out;
   EXPECT_EQ(create_kgd(4096, 0, &h), nullptr);
-  EXPECT_EQ(out.text(), "KER: Shared memory mapping failed\n");
+  char expected[128];
+  snprintf(expected, sizeof expected,
+           "KER: Shared memory mapping failed\nKER: address range 0x%08x-0x%08x is not free in this process\n",
+           kTestBase, kTestBase + 4095);
+  EXPECT_EQ(out.text(), expected);
   EXPECT_EQ(open_kgd(0), nullptr) << "the failed kgd stayed behind";
   os::unmap_view(taken);
   os::close_handle(blocker);

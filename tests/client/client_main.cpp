@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,57 @@ std::map<std::string, Command>& registry() {
   static std::map<std::string, Command> commands;
   return commands;
 }
+
+bool g_capturing = false;   // "said" runs a command: its output is the reply
+
+void run(const std::string& name, const Args& args) {
+  auto it = registry().find(name);
+  if (it == registry().end()) {
+    reply_err(EINVAL);
+  } else {
+    it->second(args);
+  }
+}
+
+// "said <command> <args>": runs the command with everything it writes to
+// standard output captured, the kernel's messages and its own reply, and
+// replies "ok <text>" with \, CR and LF written as \\, \r and \n.
+void said(const Args& a) {
+  const int file = memfd_create("said", 0);
+  if (file < 0) return reply_err(errno);
+  std::cout.flush();
+  fflush(stdout);
+  const int saved = dup(1);
+  dup2(file, 1);
+  g_capturing = true;
+  run(a.str(0), Args{std::vector<std::string>(a.words.begin() + (a.size() > 0 ? 1 : 0), a.words.end())});
+  g_capturing = false;
+  std::cout.flush();
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  lseek(file, 0, SEEK_SET);
+  while ((n = read(file, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  close(file);
+  std::string escaped;
+  for (char c : text) {
+    if (c == '\\') {
+      escaped += "\\\\";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else {
+      escaped += c;
+    }
+  }
+  reply_ok(escaped);
+}
+
+const RegisterCommand said_command{"said", said};
 }  // namespace
 
 const std::string& Args::str(size_t i) const {
@@ -33,6 +85,7 @@ RegisterCommand::RegisterCommand(const char* name, Command command) {
 }
 
 int quietly(const std::function<int()>& call) {
+  if (g_capturing) return call();
   fflush(stdout);
   const int saved = dup(1);
   const int null = open("/dev/null", O_WRONLY);
@@ -62,12 +115,7 @@ int main() {
     Args args;
     in >> name;
     while (in >> word) args.words.push_back(word);
-    auto it = registry().find(name);
-    if (it == registry().end()) {
-      reply_err(EINVAL);
-    } else {
-      it->second(args);
-    }
+    run(name, args);
   }
   return 0;
 }

@@ -27,6 +27,7 @@ struct RegisterCommand {
 };
 
 // Runs a call whose console output would mix with the replies on fd 1.
+// Under "said", where everything written is the reply, it just runs it.
 int quietly(const std::function<int()>& call);
 
 void reply_ok(const std::string& values = "");

@@ -1,4 +1,5 @@
 // Commands on named objects, views and segments.
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,16 @@ const RegisterCommand commands[] = {
      [](const Args& a) {
        void* v = os::map_view(a.dec(0), a.hex(1));
        v != nullptr ? reply_value(reinterpret_cast<uintptr_t>(v)) : reply_err(os::last_error());
+     }},
+    // "occupy <address> <bytes>": memory of this process's own exactly there,
+    // as a heap or a JIT would put it.
+    {"occupy",
+     [](const Args& a) {
+       void* want = reinterpret_cast<void*>(static_cast<uintptr_t>(a.hex(0)));
+       void* p = mmap(want, a.hex(1), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+       if (p == MAP_FAILED) return reply_err(errno);
+       if (p != want) return reply_err(EEXIST);
+       reply_ok();
      }},
     {"unview", [](const Args& a) { reply_bool(os::unmap_view(reinterpret_cast<void*>(a.hex(0)))); }},
     {"close", [](const Args& a) { reply_bool(os::close_handle(a.dec(0))); }},
