@@ -1,6 +1,0 @@
-int foo();
-
-int main()
-{
-  return foo();
-}

@@ -1,4 +1,0 @@
-int foo()
-{
-  return 0x42;
-}

@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build-i386/tests/rk_tests[1]_tests.cmake")
-  include("/work/main/build-i386/tests/rk_tests[1]_tests.cmake")
-else()
-  add_test(rk_tests_NOT_BUILT rk_tests_NOT_BUILT)
-endif()
