@@ -93,18 +93,21 @@ typedef struct rk_cpt_entry {
   uint32_t handlers[32];   /* attribute handler addresses in the client's process */
 } rk_cpt_entry;
 
-/* The value of a string tag, in a caller's buffer and in the kernel alike:
- * the text's buffer, its capacity and the bytes in use. It has content when
- * all three are nonzero. */
+/* A caller's element of a string tag (8 bytes on a 32-bit target, 12 on a
+ * 64-bit one): the text's buffer in the caller's own memory, its capacity
+ * and the bytes in use. It has content when all three are nonzero. The
+ * kernel keeps its own copy of a string in shared memory and never stores
+ * this pointer there. */
 typedef struct rk_string_desc {
-  uint32_t buffer;         /* address of the text, 0 for none */
+  char* buffer;            /* the text, null for none */
   uint16_t size;           /* capacity of the buffer in bytes */
   uint16_t length;         /* bytes of text in it */
 } rk_string_desc;
 
-/* A caller's element of a mailbox tag (22 bytes): one message. */
+/* A caller's element of a mailbox tag (22 bytes on a 32-bit target, 26 on a
+ * 64-bit one): one message. */
 typedef struct rk_message_record {
-  uint32_t data;           /* message bytes in the caller's process, 0 for none */
+  void* data;              /* message bytes in the caller's memory, null for none */
   uint16_t size;           /* capacity of that buffer (reading) */
   uint16_t length;         /* bytes to send, or bytes delivered */
   uint8_t caller_fields[14];  /* the writer's, handed to the reader unchanged */

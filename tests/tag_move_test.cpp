@@ -64,7 +64,7 @@ class TagMoveTest : public TagRtdbTest {
     change(a, ref).change_word = on ? kDigitalBit : 0;
   }
   void put_text(TagRef ref, const char* s, uint32_t a = 0) {
-    const rk_string_desc d{addr_of(s), 64, static_cast<uint16_t>(strlen(s))};
+    const rk_string_desc d{const_cast<char*>(s), 64, static_cast<uint16_t>(strlen(s))};
     ASSERT_EQ(rk_write_app(kMe, static_cast<uint16_t>(a << 8), &ref, 1, &d), 0);
   }
 
@@ -87,7 +87,7 @@ class TagMoveTest : public TagRtdbTest {
         return out;
       }
       case kText: {
-        rk_string_desc d;
+        StringDesc d;   // the kernel's own descriptor
         memcpy(&d, v, sizeof d);
         return d.buffer == 0 ? "" : std::string(at<char>(d.buffer), d.length);
       }
