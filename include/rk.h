@@ -1,7 +1,8 @@
 /* Public interface of the real-time database kernel (librk.so).
  *
- * Clients are 32-bit x86 Linux programs built with -m32 and linked with
- * -lrk. Every function is plain C; results are int unless noted: 0 (or a
+ * Clients are Linux programs built for the library's own target (x86_64,
+ * or i386 as a variant) and linked with -lrk; 32-bit and 64-bit processes
+ * may share one RTDB. Every function is plain C; results are int unless noted: 0 (or a
  * count or id) on success, -1 on failure with the reason kept as an error
  * number for rk_errno, or a negated error number for calls made before the
  * caller has a client id. */
@@ -44,7 +45,10 @@ typedef struct rk_kusr {
 typedef struct rk_type_entry {
   uint16_t stat;           /* value kind: 0 plain, 1 digital, 2 string, 3 message queue */
   uint16_t max;            /* number of tags of the type */
-  uint16_t usiz;           /* bytes of one value in a caller's buffer; 0 marks an unused slot */
+  uint16_t usiz;           /* plain: bytes of one value; digital: 2; string: 8 or 12 and
+                              mailbox: 22 or 26, the record size of whoever wrote the
+                              table, kept as given; 0 marks an unused slot. Buffers are
+                              laid out by the caller's own sizes (see "Tag values"). */
   uint16_t ksiz;           /* bytes of one value kept in the kernel */
   uint16_t type_class;     /* kept as given */
   uint16_t per_app;        /* nonzero: every application has its own values */
@@ -178,7 +182,9 @@ RK_API const char* rk_get_title(void);
 RK_API const char* rk_get_copyrt(void);
 
 /* Installs a grown type table while clients run: the existing types first,
- * unchanged but for larger max, then the new ones; `count` entries in all.
+ * unchanged but for larger max (a string or mailbox type may give either
+ * of its usiz values; the table keeps the one it has), then the new ones;
+ * `count` entries in all.
  * Existing tags keep their values and change bits. 0, or -1 with 47 (does
  * not fit the current table), 48 (changes nothing), 9 (bad entry), 2 (the
  * arrays cannot be placed), 10 (null table) or 45. */
@@ -300,10 +306,14 @@ RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
 /* ---- Tag values ----
  *
  * A batch names `count` tags by their references and passes their values
- * packed one after the other in `buffer`, each taking the usiz of its type:
- * plain tags their usiz bytes, digital tags a uint16_t (a read gives 0 or 1,
- * a write takes zero or nonzero), string tags an rk_string_desc, mailbox
- * tags an rk_message_record. The whole batch runs under one hold of the
+ * packed one after the other in `buffer`, without padding. Each element
+ * takes its size in the calling process, and every call that steps through
+ * a caller's buffer (reads, writes, the change scans, rk_read_no_clear,
+ * rk_write_no_overwrite, rk_get_tag_info's offsets) steps by it: plain tags
+ * their type's usiz bytes, digital tags 2 (a uint16_t: a read gives 0 or 1,
+ * a write takes zero or nonzero), string tags sizeof(rk_string_desc), mailbox
+ * tags sizeof(rk_message_record): 8 and 22 bytes in a 32-bit process, 12 and
+ * 26 in a 64-bit one, whatever usiz the type table holds. The whole batch runs under one hold of the
  * database lock. A change of a tag sets the change bits of every client of
  * the application (the writer's too) and wakes the clients waiting on it;
  * a read clears the reader's own bit. Attribute arrays hold one uint32_t
@@ -381,8 +391,8 @@ RK_API int rk_wakeup(rk_client_id id, const uint32_t* mask, int mode);
  * 9), 60 or the handler's own number when a read handler refuses.
  *
  * A change scan reads one tag: from the element *position of refs on, the
- * first whose change bit is the caller's, into the start of buffer (its
- * usiz layout), clearing the caller's bit, and stores that element's index
+ * first whose change bit is the caller's, into the start of buffer (as the
+ * first element of a batch), clearing the caller's bit, and stores that element's index
  * in *position; a caller that calls again with the same position walks
  * every changed tag of its list in order. A mailbox is only looked at: its
  * first message's record (length and caller fields, size 0, data address
@@ -476,7 +486,7 @@ RK_API int rk_get_tag_list(rk_client_id id, rk_tag_ref* buffer, uint32_t capacit
 
 /* A change scan of the caller's own list from its start: the first listed
  * tag that changed for the caller is read into value (which needs room for
- * the largest caller-side size in the list), its change bit cleared, its
+ * the largest element size in the list, as a batch counts it), its change bit cleared, its
  * position stored in *index and its reference in *tag_out. Does not block.
  * 0, or -1 with 10 (a null pointer), 30 (no list), 11 (nothing changed;
  * *index is the list's length), or a change scan's errors. */
@@ -514,8 +524,9 @@ RK_API int rk_change_wait_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_
 /* Stores the number of queued messages in *count. */
 RK_API int rk_count_mbx(rk_client_id id, rk_tag_ref ref, uint32_t* count);
 
-/* Fills records with up to n queued messages from position `start` (0 the
- * oldest), leaving them queued: each record gets the message's length and
+/* Fills records (an array of rk_message_record, in this process's layout)
+ * with up to n queued messages from position `start` (0 the oldest),
+ * leaving them queued: each record gets the message's length and
  * the writer's caller fields, size 0, and keeps its data address; no data
  * is copied. *n_out is the number filled. 36 when start is not below the
  * count; n 0 with start below the count gives 0 records. */
@@ -736,8 +747,13 @@ RK_API int rk_read_no_clear(rk_client_id id, const rk_tag_ref* refs, uint32_t co
  * their classes, in every application that has its own values of the
  * destination type (else once), each as rk_write_app of one element: change
  * bits, wake-ups and statistics as for that write. Integers become text as
- * "%ld", doubles as "%.14g" (at most 39 characters); text becomes numbers
- * as atoi, atol and atof read it (its first 39 characters); doubles become
+ * "%ld", doubles as "%.14g" (at most 39 characters). Text (its first 39
+ * characters) becomes a double as strtod reads it, and an integer the same
+ * on every target: white space, an optional sign and the decimal digits up
+ * to the first other character (0 without any); a number beyond the 32-bit
+ * range gives INT32_MAX or INT32_MIN (so "3000000000" gives 2147483647),
+ * a 16-bit integer takes the low 16 bits of that (so "70000" gives 4464 and
+ * "3000000000" -1), digital 1 for any nonzero value. Doubles become
  * integers truncated toward zero. A NaN, an infinity into a non-digital
  * class, or a value outside the destination's integer range leaves that
  * application's destination as it was, without error. Between tags of one
@@ -815,15 +831,19 @@ RK_API int rk_get_type(int n, rk_type_entry* record);
 /* Describes type slot n, which exists but is not laid out yet (for a
  * configuring process before clients run): stat, max, usiz and type_class
  * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;
- * string: 8; message queue: 22) and written back to record; max x
+ * string: usiz 8 or 12; message queue: usiz 22 or 26) and written back to record; max x
  * (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
  * type with 9 until its arrays exist: rk_dbrt_adjust places them when its
  * table gives the type at least that max. -1 when n is not below the number of
  * types, the type is laid out already, the record is refused or no space
  * is left. */
 RK_API int rk_set_type(int n, rk_type_entry* record);
-/* For each of the n references: offsets[i] the running sum of the usiz of
- * the types before it (the element's place in a packed buffer), classes[i]
+/* For each of the n references: offsets[i] the running sum of the element
+ * sizes of the references before it, as a batch steps (plain: usiz;
+ * digital: 2; string: sizeof(rk_string_desc); mailbox:
+ * sizeof(rk_message_record); a reference with a bad index still takes its
+ * type's size), so the element's place in this process's packed buffer;
+ * classes[i]
  * its type class, or -1 for a type that does not exist (-3 for type
  * 65535), -2 for an index not below max (-3 for index 65535). Either array
  * may be null. -1 when any code is negative. */
