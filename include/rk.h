@@ -2,10 +2,10 @@
  *
  * Clients are Linux programs built for the library's own target (x86_64,
  * or i386 as a variant) and linked with -lrk; 32-bit and 64-bit processes
- * may share one RTDB. Every function is plain C; results are int unless noted: 0 (or a
- * count or id) on success, -1 on failure with the reason kept as an error
- * number for rk_errno, or a negated error number for calls made before the
- * caller has a client id. */
+ * may share one RTDB. Every function is plain C; results are int unless
+ * noted: 0 (or a count or id) on success, -1 on failure with the reason
+ * kept as an error number for rk_errno, or a negated error number for calls
+ * made before the caller has a client id. */
 #ifndef RK_H
 #define RK_H
 
@@ -313,11 +313,11 @@ RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
  * their type's usiz bytes, digital tags 2 (a uint16_t: a read gives 0 or 1,
  * a write takes zero or nonzero), string tags sizeof(rk_string_desc), mailbox
  * tags sizeof(rk_message_record): 8 and 22 bytes in a 32-bit process, 12 and
- * 26 in a 64-bit one, whatever usiz the type table holds. The whole batch runs under one hold of the
- * database lock. A change of a tag sets the change bits of every client of
- * the application (the writer's too) and wakes the clients waiting on it;
- * a read clears the reader's own bit. Attribute arrays hold one uint32_t
- * per reference.
+ * 26 in a 64-bit one, whatever usiz the type table holds. The whole batch
+ * runs under one hold of the database lock. A change of a tag sets the
+ * change bits of every client of the application (the writer's too) and
+ * wakes the clients waiting on it; a read clears the reader's own bit.
+ * Attribute arrays hold one uint32_t per reference.
  *
  * A batch does what it can and reports the first failure: -1 with the
  * error number of the element that failed, although the other elements
@@ -392,8 +392,8 @@ RK_API int rk_wakeup(rk_client_id id, const uint32_t* mask, int mode);
  *
  * A change scan reads one tag: from the element *position of refs on, the
  * first whose change bit is the caller's, into the start of buffer (as the
- * first element of a batch), clearing the caller's bit, and stores that element's index
- * in *position; a caller that calls again with the same position walks
+ * first element of a batch), clearing the caller's bit, and stores that
+ * element's index in *position; a caller that calls again with the same position walks
  * every changed tag of its list in order. A mailbox is only looked at: its
  * first message's record (length and caller fields, size 0, data address
  * kept, no data copied) is stored and its change bits stay, so it is found
@@ -486,8 +486,8 @@ RK_API int rk_get_tag_list(rk_client_id id, rk_tag_ref* buffer, uint32_t capacit
 
 /* A change scan of the caller's own list from its start: the first listed
  * tag that changed for the caller is read into value (which needs room for
- * the largest element size in the list, as a batch counts it), its change bit cleared, its
- * position stored in *index and its reference in *tag_out. Does not block.
+ * the largest element size in the list, as a batch counts it), its change
+ * bit cleared, its position stored in *index and its reference in *tag_out. Does not block.
  * 0, or -1 with 10 (a null pointer), 30 (no list), 11 (nothing changed;
  * *index is the list's length), or a change scan's errors. */
 RK_API int rk_change_read_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_t* index, void* value);
@@ -831,8 +831,8 @@ RK_API int rk_get_type(int n, rk_type_entry* record);
 /* Describes type slot n, which exists but is not laid out yet (for a
  * configuring process before clients run): stat, max, usiz and type_class
  * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;
- * string: usiz 8 or 12; message queue: usiz 22 or 26) and written back to record; max x
- * (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
+ * string: usiz 8 or 12; message queue: usiz 22 or 26) and written back to
+ * record; max x (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
  * type with 9 until its arrays exist: rk_dbrt_adjust places them when its
  * table gives the type at least that max. -1 when n is not below the number of
  * types, the type is laid out already, the record is refused or no space
@@ -843,8 +843,7 @@ RK_API int rk_set_type(int n, rk_type_entry* record);
  * digital: 2; string: sizeof(rk_string_desc); mailbox:
  * sizeof(rk_message_record); a reference with a bad index still takes its
  * type's size), so the element's place in this process's packed buffer;
- * classes[i]
- * its type class, or -1 for a type that does not exist (-3 for type
+ * classes[i] its type class, or -1 for a type that does not exist (-3 for type
  * 65535), -2 for an index not below max (-3 for index 65535). Either array
  * may be null. -1 when any code is negative. */
 RK_API int rk_get_tag_info(const rk_tag_ref* tags, uint32_t n, int16_t* classes, uint16_t* offsets);

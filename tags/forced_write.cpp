@@ -21,8 +21,8 @@ Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_
       break;
     }
     case kKindString:
-      if (string_assign(reinterpret_cast<StringDesc*>(site.value()), reinterpret_cast<const rk_string_desc*>(element),
-                        true) == kStringNoMemory) {
+      if (string_assign(reinterpret_cast<StringDesc*>(site.value()),
+                        reinterpret_cast<const rk_string_desc*>(element), true) == kStringNoMemory) {
         w.error = kErrNoMemory;
         return w;
       }

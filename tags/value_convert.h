@@ -20,8 +20,9 @@ enum TypeClass : int16_t {
 };
 
 // True when `cls` is one of the five classes converted and the type's value
-// kind and sizes are those of that class, so that a value read from its cell
-// or written through its usiz never reaches past the bytes it has.
+// kind and sizes are those of that class (a string type of either writer's
+// usiz), so that a value read from its cell or handed to its write never
+// reaches past the bytes it has.
 bool kind_suits_class(const TypeEntry& type, int16_t cls);
 
 // The destination's element as the move hands it to the write, in this

@@ -74,7 +74,9 @@ class MsgQueueTest : public RtdbTest {
     EXPECT_EQ(pool_check(rtdb_.kgd), "");
     return rc;
   }
-  int put(const rk_message_record& r, uint16_t id = kWriter) { return checked(msg_queue_put(id, &change_, &queue_, &r)); }
+  int put(const rk_message_record& r, uint16_t id = kWriter) {
+    return checked(msg_queue_put(id, &change_, &queue_, &r));
+  }
   int take(rk_message_record* r, uint32_t index, uint16_t id = kWriter) {
     return checked(msg_queue_take(id, &change_, r, &queue_, index));
   }
