@@ -59,7 +59,7 @@ void BM_MailboxMessages(benchmark::State& state) {
     char data[kMessageBytes];
     for (;;) {
       rk_message_record r{};
-      r.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data));
+      r.data = data;
       r.size = sizeof data;
       if (rk_read_mbx(kReader, ref, &r, 0) == 0) {
         shared->received.fetch_add(1);
@@ -76,7 +76,7 @@ void BM_MailboxMessages(benchmark::State& state) {
   char data[kMessageBytes];
   memset(data, 'm', sizeof data);
   rk_message_record r{};
-  r.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data));
+  r.data = data;
   r.length = sizeof data;
   uint64_t sent = 0;
   bool failed = false;

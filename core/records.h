@@ -341,6 +341,29 @@ RK_CHECK_OFFSET(TypeEntry, value_bytes, 16);
 RK_CHECK_OFFSET(TypeEntry, shared_values, 20);
 RK_CHECK_OFFSET(TypeEntry, name, 24);
 
+// The usiz of a string or mailbox type is the record size of the process
+// that wrote the type table: 8 and 22 from a 32-bit one, 12 and 26 from a
+// 64-bit one. Either is taken as it is and kept; neither lays out a buffer.
+constexpr uint16_t kStringUsiz32 = 8;
+constexpr uint16_t kStringUsiz64 = 12;
+constexpr uint16_t kMessageUsiz32 = 22;
+constexpr uint16_t kMessageUsiz64 = 26;
+
+// Bytes that one element of a type takes in a buffer of this process, the
+// only size any call steps by: a plain value its usiz, a digital value a
+// u16, a string this process's rk_string_desc and a message its
+// rk_message_record, whatever usiz the table holds for them. An unused slot
+// (usiz 0) takes none.
+constexpr uint16_t element_bytes(uint16_t stat, uint16_t usiz) {
+  if (usiz == 0) return 0;
+  switch (stat) {
+    case kKindDigital: return kDigitalUsiz;
+    case kKindString: return sizeof(rk_string_desc);
+    case kKindMessage: return sizeof(rk_message_record);
+    default: return usiz;
+  }
+}
+
 // One type's arrays in one application; an application's pair array holds
 // kTypeSlots of them, indexed by type. 0 until the arrays are placed.
 struct TagArrayPair {
@@ -378,13 +401,24 @@ struct ValueCellHeader {
 RK_CHECK_SIZE(ValueCellHeader, 4);
 RK_CHECK_OFFSET(ValueCellHeader, attr_word, 0);
 
-// Kernel value of a string tag, and the caller's element of one; the
-// kernel's buffer is reserved once and never released.
-using StringDesc = rk_string_desc;
+// Kernel value of a string tag: a 32-bit address of segment memory,
+// reserved once and never released, valid in every process.
+struct StringDesc {
+  Addr buffer;             // the text, 0 for none
+  uint16_t size;           // capacity of the buffer in bytes
+  uint16_t length;         // bytes of text in it
+};
 RK_CHECK_SIZE(StringDesc, 8);
 RK_CHECK_OFFSET(StringDesc, buffer, 0);
 RK_CHECK_OFFSET(StringDesc, size, 4);
 RK_CHECK_OFFSET(StringDesc, length, 6);
+
+// A caller's element of a string tag holds a real pointer of the caller's
+// own width; it never goes into shared memory.
+RK_CHECK_SIZE(rk_string_desc, sizeof(void*) + 4);
+RK_CHECK_OFFSET(rk_string_desc, buffer, 0);
+RK_CHECK_OFFSET(rk_string_desc, size, sizeof(void*));
+RK_CHECK_OFFSET(rk_string_desc, length, sizeof(void*) + 2);
 
 // Tag reference {type, index}, as callers pass it and as a tag list holds it.
 using TagRef = rk_tag_ref;
@@ -441,13 +475,28 @@ RK_CHECK_OFFSET(PoolBlockHeader, reserved, 4);
 
 // ---- Message values ----
 
-// A caller's element of a mailbox tag.
-using MessageRecord = rk_message_record;
+// A message record as a message block keeps it: no data address or size of
+// its own (both 0), the length of the data and the writer's caller fields.
+struct MessageRecord {
+  Addr data;
+  uint16_t size;
+  uint16_t length;
+  uint8_t caller_fields[14];
+};
 RK_CHECK_SIZE(MessageRecord, 22);
 RK_CHECK_OFFSET(MessageRecord, data, 0);
 RK_CHECK_OFFSET(MessageRecord, size, 4);
 RK_CHECK_OFFSET(MessageRecord, length, 6);
 RK_CHECK_OFFSET(MessageRecord, caller_fields, 8);
+
+// A caller's element of a mailbox tag: the same fields, its data address a
+// real pointer of the caller's own width.
+RK_CHECK_SIZE(rk_message_record, sizeof(void*) + 18);
+RK_CHECK_OFFSET(rk_message_record, data, 0);
+RK_CHECK_OFFSET(rk_message_record, size, sizeof(void*));
+RK_CHECK_OFFSET(rk_message_record, length, sizeof(void*) + 2);
+RK_CHECK_OFFSET(rk_message_record, caller_fields, sizeof(void*) + 4);
+static_assert(sizeof(MessageRecord::caller_fields) == sizeof(rk_message_record::caller_fields), "caller fields");
 
 constexpr uint16_t kMbxOwned = 1;          // MsgQueue flags: the mailbox has an owner
 constexpr uint32_t kMbxLimitUnit = 1024;   // mailbox limits are in KiB

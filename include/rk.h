@@ -47,7 +47,10 @@ typedef struct rk_kusr {
 typedef struct rk_type_entry {
   uint16_t stat;           /* value kind: 0 plain, 1 digital, 2 string, 3 message queue */
   uint16_t max;            /* number of tags of the type */
-  uint16_t usiz;           /* bytes of one value in a caller's buffer; 0 marks an unused slot */
+  uint16_t usiz;           /* plain: bytes of one value; digital: 2; string: 8 or 12 and
+                              mailbox: 22 or 26, the record size of whoever wrote the
+                              table, kept as given; 0 marks an unused slot. Buffers are
+                              laid out by the caller's own sizes (see "Tag values"). */
   uint16_t ksiz;           /* bytes of one value kept in the kernel */
   uint16_t type_class;     /* kept as given */
   uint16_t per_app;        /* nonzero: every application has its own values */
@@ -98,18 +101,21 @@ typedef struct rk_cpt_entry {
                               process's own memory, never here */
 } rk_cpt_entry;
 
-/* The value of a string tag, in a caller's buffer and in the kernel alike:
- * the text's buffer, its capacity and the bytes in use. It has content when
- * all three are nonzero. */
+/* A caller's element of a string tag (8 bytes on a 32-bit target, 12 on a
+ * 64-bit one): the text's buffer in the caller's own memory, its capacity
+ * and the bytes in use. It has content when all three are nonzero. The
+ * kernel keeps its own copy of a string in shared memory and never stores
+ * this pointer there. */
 typedef struct rk_string_desc {
-  uint32_t buffer;         /* address of the text, 0 for none */
+  char* buffer;            /* the text, null for none */
   uint16_t size;           /* capacity of the buffer in bytes */
   uint16_t length;         /* bytes of text in it */
 } rk_string_desc;
 
-/* A caller's element of a mailbox tag (22 bytes): one message. */
+/* A caller's element of a mailbox tag (22 bytes on a 32-bit target, 26 on a
+ * 64-bit one): one message. */
 typedef struct rk_message_record {
-  uint32_t data;           /* message bytes in the caller's process, 0 for none */
+  void* data;              /* message bytes in the caller's memory, null for none */
   uint16_t size;           /* capacity of that buffer (reading) */
   uint16_t length;         /* bytes to send, or bytes delivered */
   uint8_t caller_fields[14];  /* the writer's, handed to the reader unchanged */
@@ -180,7 +186,9 @@ RK_API const char* rk_get_title(void);
 RK_API const char* rk_get_copyrt(void);
 
 /* Installs a grown type table while clients run: the existing types first,
- * unchanged but for larger max, then the new ones; `count` entries in all.
+ * unchanged but for larger max (a string or mailbox type may give either
+ * of its usiz values; the table keeps the one it has), then the new ones;
+ * `count` entries in all.
  * Existing tags keep their values and change bits. 0, or -1 with 47 (does
  * not fit the current table), 48 (changes nothing), 9 (bad entry), 2 (the
  * arrays cannot be placed), 10 (null table) or 45. */
@@ -302,14 +310,18 @@ RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle);
 /* ---- Tag values ----
  *
  * A batch names `count` tags by their references and passes their values
- * packed one after the other in `buffer`, each taking the usiz of its type:
- * plain tags their usiz bytes, digital tags a uint16_t (a read gives 0 or 1,
- * a write takes zero or nonzero), string tags an rk_string_desc, mailbox
- * tags an rk_message_record. The whole batch runs under one hold of the
- * database lock. A change of a tag sets the change bits of every client of
- * the application (the writer's too) and wakes the clients waiting on it;
- * a read clears the reader's own bit. Attribute arrays hold one uint32_t
- * per reference.
+ * packed one after the other in `buffer`, without padding. Each element
+ * takes its size in the calling process, and every call that steps through
+ * a caller's buffer (reads, writes, the change scans, rk_read_no_clear,
+ * rk_write_no_overwrite, rk_get_tag_info's offsets) steps by it: plain tags
+ * their type's usiz bytes, digital tags 2 (a uint16_t: a read gives 0 or 1,
+ * a write takes zero or nonzero), string tags sizeof(rk_string_desc), mailbox
+ * tags sizeof(rk_message_record): 8 and 22 bytes in a 32-bit process, 12 and
+ * 26 in a 64-bit one, whatever usiz the type table holds. The whole batch
+ * runs under one hold of the database lock. A change of a tag sets the
+ * change bits of every client of the application (the writer's too) and
+ * wakes the clients waiting on it; a read clears the reader's own bit.
+ * Attribute arrays hold one uint32_t per reference.
  *
  * A batch does what it can and reports the first failure: -1 with the
  * error number of the element that failed, although the other elements
@@ -383,9 +395,9 @@ RK_API int rk_wakeup(rk_client_id id, const uint32_t* mask, int mode);
  * 9), 60 or the handler's own number when a read handler refuses.
  *
  * A change scan reads one tag: from the element *position of refs on, the
- * first whose change bit is the caller's, into the start of buffer (its
- * usiz layout), clearing the caller's bit, and stores that element's index
- * in *position; a caller that calls again with the same position walks
+ * first whose change bit is the caller's, into the start of buffer (as the
+ * first element of a batch), clearing the caller's bit, and stores that
+ * element's index in *position; a caller that calls again with the same position walks
  * every changed tag of its list in order. A mailbox is only looked at: its
  * first message's record (length and caller fields, size 0, data address
  * kept, no data copied) is stored and its change bits stay, so it is found
@@ -478,8 +490,8 @@ RK_API int rk_get_tag_list(rk_client_id id, rk_tag_ref* buffer, uint32_t capacit
 
 /* A change scan of the caller's own list from its start: the first listed
  * tag that changed for the caller is read into value (which needs room for
- * the largest caller-side size in the list), its change bit cleared, its
- * position stored in *index and its reference in *tag_out. Does not block.
+ * the largest element size in the list, as a batch counts it), its change
+ * bit cleared, its position stored in *index and its reference in *tag_out. Does not block.
  * 0, or -1 with 10 (a null pointer), 30 (no list), 11 (nothing changed;
  * *index is the list's length), or a change scan's errors. */
 RK_API int rk_change_read_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_t* index, void* value);
@@ -516,8 +528,9 @@ RK_API int rk_change_wait_tag_list(rk_client_id id, rk_tag_ref* tag_out, uint32_
 /* Stores the number of queued messages in *count. */
 RK_API int rk_count_mbx(rk_client_id id, rk_tag_ref ref, uint32_t* count);
 
-/* Fills records with up to n queued messages from position `start` (0 the
- * oldest), leaving them queued: each record gets the message's length and
+/* Fills records (an array of rk_message_record, in this process's layout)
+ * with up to n queued messages from position `start` (0 the oldest),
+ * leaving them queued: each record gets the message's length and
  * the writer's caller fields, size 0, and keeps its data address; no data
  * is copied. *n_out is the number filled. 36 when start is not below the
  * count; n 0 with start below the count gives 0 records. */
@@ -738,8 +751,13 @@ RK_API int rk_read_no_clear(rk_client_id id, const rk_tag_ref* refs, uint32_t co
  * their classes, in every application that has its own values of the
  * destination type (else once), each as rk_write_app of one element: change
  * bits, wake-ups and statistics as for that write. Integers become text as
- * "%ld", doubles as "%.14g" (at most 39 characters); text becomes numbers
- * as atoi, atol and atof read it (its first 39 characters); doubles become
+ * "%ld", doubles as "%.14g" (at most 39 characters). Text (its first 39
+ * characters) becomes a double as strtod reads it, and an integer the same
+ * on every target: white space, an optional sign and the decimal digits up
+ * to the first other character (0 without any); a number beyond the 32-bit
+ * range gives INT32_MAX or INT32_MIN (so "3000000000" gives 2147483647),
+ * a 16-bit integer takes the low 16 bits of that (so "70000" gives 4464 and
+ * "3000000000" -1), digital 1 for any nonzero value. Doubles become
  * integers truncated toward zero. A NaN, an infinity into a non-digital
  * class, or a value outside the destination's integer range leaves that
  * application's destination as it was, without error. Between tags of one
@@ -817,16 +835,19 @@ RK_API int rk_get_type(int n, rk_type_entry* record);
 /* Describes type slot n, which exists but is not laid out yet (for a
  * configuring process before clients run): stat, max, usiz and type_class
  * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;
- * string: 8; message queue: 22) and written back to record; max x
- * (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
+ * string: usiz 8 or 12; message queue: usiz 22 or 26) and written back to
+ * record; max x (ksiz + 12) bytes of segment space are reserved. Tag calls refuse such a
  * type with 9 until its arrays exist: rk_dbrt_adjust places them when its
  * table gives the type at least that max. -1 when n is not below the number of
  * types, the type is laid out already, the record is refused or no space
  * is left. */
 RK_API int rk_set_type(int n, rk_type_entry* record);
-/* For each of the n references: offsets[i] the running sum of the usiz of
- * the types before it (the element's place in a packed buffer), classes[i]
- * its type class, or -1 for a type that does not exist (-3 for type
+/* For each of the n references: offsets[i] the running sum of the element
+ * sizes of the references before it, as a batch steps (plain: usiz;
+ * digital: 2; string: sizeof(rk_string_desc); mailbox:
+ * sizeof(rk_message_record); a reference with a bad index still takes its
+ * type's size), so the element's place in this process's packed buffer;
+ * classes[i] its type class, or -1 for a type that does not exist (-3 for type
  * 65535), -2 for an index not below max (-3 for index 65535). Either array
  * may be null. -1 when any code is negative. */
 RK_API int rk_get_tag_info(const rk_tag_ref* tags, uint32_t n, int16_t* classes, uint16_t* offsets);

@@ -1,7 +1,9 @@
 // What a list of tag references means before any value is read: the type
 // class of each tag, or why it names none, and where its value lies in a
-// buffer that packs the values of the list one after another.
+// buffer that packs the values of the list one after another, each taking
+// its size in this process (element_bytes), as every batch steps.
 #include "core/attachment.h"
+#include "core/records.h"
 #include "rk.h"
 
 namespace {
@@ -25,7 +27,7 @@ extern "C" RK_API int rk_get_tag_info(const rk_tag_ref* tags, uint32_t n, int16_
     if (rk_get_type(ref.type, &type) != 0) {
       code = ref.type == kNone ? kNoneGiven : kNoType;
     } else {
-      offset = static_cast<uint16_t>(offset + type.usiz);
+      offset = static_cast<uint16_t>(offset + rk::element_bytes(type.stat, type.usiz));
       code = ref.index < type.max ? static_cast<int16_t>(type.type_class)
                                   : (ref.index == kNone ? kNoneGiven : kBadIndex);
     }

@@ -13,7 +13,15 @@ namespace {
 constexpr uint32_t kBlockHeader = sizeof(DbrtBlockHeader);
 
 // Existing types may only gain tags; everything else about them, the
-// per-application flag included, must stay as it is.
+// per-application flag included, must stay as it is. The usiz of a string or
+// mailbox type tells only the record size of whoever wrote the table, so a
+// 32-bit and a 64-bit process may each give their own (value_ksiz checks
+// it); the table keeps the one it has.
+bool same_usiz(const TypeEntry& want, const TypeEntry& now) {
+  const bool records = now.stat == kKindString || now.stat == kKindMessage;
+  return want.usiz == now.usiz || (records && want.usiz != 0 && now.usiz != 0);
+}
+
 int check_compatible(const Kgd* kgd, const TypeEntry* req, uint32_t count) {
   const uint32_t current = kgd->ntypes;
   if (count < current || count >= kTypeSlots) return kErrIncompatible;
@@ -22,7 +30,7 @@ int check_compatible(const Kgd* kgd, const TypeEntry* req, uint32_t count) {
   for (uint32_t i = 0; i < current; ++i) {
     const TypeEntry& now = types[i];
     const TypeEntry& want = req[i];
-    if (want.stat != now.stat || want.usiz != now.usiz || want.type_class != now.type_class ||
+    if (want.stat != now.stat || !same_usiz(want, now) || want.type_class != now.type_class ||
         (want.per_app != 0) != (now.per_app != 0) || memcmp(want.name, now.name, sizeof now.name) != 0 ||
         want.max < now.max) {
       return kErrIncompatible;
@@ -142,8 +150,11 @@ int32_t value_ksiz(uint16_t stat, uint16_t usiz) {
   switch (stat) {
     case kKindPlain: return usiz != 0 && usiz % 2 == 0 ? usiz : -1;
     case kKindDigital: return usiz == kDigitalUsiz ? 0 : -1;
-    case kKindString: return usiz == sizeof(StringDesc) ? int32_t{sizeof(StringDesc)} : -1;
-    case kKindMessage: return usiz == sizeof(MessageRecord) ? int32_t{sizeof(MsgQueue)} : -1;
+    // A string or mailbox type may come from a 32-bit or a 64-bit writer.
+    case kKindString:
+      return usiz == kStringUsiz32 || usiz == kStringUsiz64 ? int32_t{sizeof(StringDesc)} : -1;
+    case kKindMessage:
+      return usiz == kMessageUsiz32 || usiz == kMessageUsiz64 ? int32_t{sizeof(MsgQueue)} : -1;
     default: return -1;
   }
 }

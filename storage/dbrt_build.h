@@ -8,8 +8,10 @@
 
 namespace rk {
 
-// The kernel bytes (ksiz) of a value of kind `stat` that callers pass in
-// `usiz` bytes; -1 when the kind does not allow that size.
+// The kernel bytes (ksiz) of a value of kind `stat` whose type table gives
+// it `usiz`; -1 when the kind does not allow that size. A string takes 8 or
+// 12 and a mailbox 22 or 26, the record sizes of a 32-bit and a 64-bit
+// table writer.
 int32_t value_ksiz(uint16_t stat, uint16_t usiz);
 
 // Installs `count` entries of `table`: the existing types first, unchanged

@@ -51,11 +51,13 @@ int seek(const Kgd* kgd, const MsgQueue* queue, uint32_t index, Message* target,
 
 // The message's record as a reader gets it: the writer's caller fields with
 // the reader's data address and size and the length given.
-MessageRecord reader_record(const MessageBlock* block, Addr data, uint16_t size, uint16_t length) {
-  MessageRecord r = block->record;
+rk_message_record reader_record(const MessageBlock* block, void* data, uint16_t size, uint16_t length) {
+  const MessageRecord kept = block->record;
+  rk_message_record r;
   r.data = data;
   r.size = size;
   r.length = length;
+  std::memcpy(r.caller_fields, kept.caller_fields, sizeof r.caller_fields);
   return r;
 }
 
@@ -74,7 +76,7 @@ int msg_queue_count(const MsgQueue* queue, uint32_t* count) {
   return 0;
 }
 
-int msg_queue_peek(uint16_t, MessageRecord* records, const MsgQueue* queue, uint32_t start, uint32_t n,
+int msg_queue_peek(uint16_t, rk_message_record* records, const MsgQueue* queue, uint32_t start, uint32_t n,
                    uint32_t* n_out) {
   const uint32_t count = queue->count;
   if (start >= count) return kErrNoMessage;
@@ -97,7 +99,7 @@ int msg_queue_peek(uint16_t, MessageRecord* records, const MsgQueue* queue, uint
   return 0;
 }
 
-int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQueue* queue, uint32_t index) {
+int msg_queue_take(uint16_t id, ChangeEntry* change, rk_message_record* record, MsgQueue* queue, uint32_t index) {
   if ((queue->flags & kMbxOwned) != 0 && static_cast<int16_t>(queue->owner) != static_cast<int16_t>(id))
     return kErrOtherOwner;
   const uint32_t count = queue->count;
@@ -106,10 +108,10 @@ int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQ
   Message m, before;
   if (const int error = seek(kgd, queue, index, &m, &before); error != 0) return error;
 
-  const MessageRecord mine = *record;
+  const rk_message_record mine = *record;
   const uint16_t length = m.block->record.length;
-  const uint16_t delivered = mine.data == 0 ? 0 : std::min(mine.size, length);
-  if (delivered != 0) memcpy(at<void>(mine.data), data_of(m.block), delivered);
+  const uint16_t delivered = mine.data == nullptr ? 0 : std::min(mine.size, length);
+  if (delivered != 0) memcpy(mine.data, data_of(m.block), delivered);
   *record = reader_record(m.block, mine.data, mine.size, delivered);
 
   // The message leaves the chain before its block is freed: a client killed
@@ -133,9 +135,9 @@ int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQ
   return mem_free(kgd, m.handle);
 }
 
-int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const MessageRecord* record) {
-  const MessageRecord mine = *record;
-  const uint16_t length = mine.data != 0 ? mine.length : 0;
+int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const rk_message_record* record) {
+  const rk_message_record mine = *record;
+  const uint16_t length = mine.data != nullptr ? mine.length : 0;
   const uint32_t bytes = length + kMsgBlockHeader;
   Kgd* kgd = attachment().kgd;
   const uint32_t limit_kib = queue->limit_kib != 0 ? queue->limit_kib : kgd->mbx_limit;
@@ -158,12 +160,11 @@ int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const Messa
   m.block->writer = id;
   m.block->zero = 0;
   // The stored record is the writer's with no address or size of its own.
-  MessageRecord stored = mine;
-  stored.data = 0;
-  stored.size = 0;
+  MessageRecord stored{};
   stored.length = length;
+  std::memcpy(stored.caller_fields, mine.caller_fields, sizeof stored.caller_fields);
   m.block->record = stored;
-  if (length != 0) memcpy(data_of(m.block), at<const void>(mine.data), length);
+  if (length != 0) memcpy(data_of(m.block), mine.data, length);
 
   if (queue->count == 0) {
     queue->head = handle;

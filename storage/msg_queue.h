@@ -2,8 +2,9 @@
 // a mailbox tag. Every queued message is one kernel memory block, a
 // MessageBlock followed by the message data, linked by handle from the
 // queue's head to its tail; only the count tells whether the queue is empty,
-// since 0 is a valid handle. Callers hand messages in and out through
-// MessageRecords that point into their own buffers.
+// since 0 is a valid handle. Callers hand messages in and out through their
+// own rk_message_records, which point into their own buffers; a block keeps
+// the shared MessageRecord, without an address.
 //
 // All of these run under the caller's database lock, on the queue in the
 // value cell of a tag the caller resolved and, where given, the tag's change
@@ -29,7 +30,7 @@ int msg_queue_count(const MsgQueue* queue, uint32_t* count);
 // keeps its own data address; no data is copied. n is cut to the messages
 // there are and stored in n_out. 0, or kErrNoMessage when start is not
 // below the count, or kErrRange for a message that cannot be reached.
-int msg_queue_peek(uint16_t id, MessageRecord* records, const MsgQueue* queue, uint32_t start, uint32_t n,
+int msg_queue_peek(uint16_t id, rk_message_record* records, const MsgQueue* queue, uint32_t start, uint32_t n,
                    uint32_t* n_out);
 
 // Removes message `index` (0 = first) and delivers it: the record keeps its
@@ -41,7 +42,7 @@ int msg_queue_peek(uint16_t id, MessageRecord* records, const MsgQueue* queue, u
 // (even when empty), kErrNoMessage when index is not below the count,
 // kErrRange when a message cannot be reached; a refused take changes
 // nothing.
-int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQueue* queue, uint32_t index);
+int msg_queue_take(uint16_t id, ChangeEntry* change, rk_message_record* record, MsgQueue* queue, uint32_t index);
 
 // Appends a copy of the caller's message, written by id: its length bytes
 // from its data address, none when that is 0, and its caller fields. Sets
@@ -53,7 +54,7 @@ int msg_queue_take(uint16_t id, ChangeEntry* change, MessageRecord* record, MsgQ
 // kErrRange (message too large for a memory block), kErrNoMemory or
 // kErrNoBlock from kernel memory, or kErrRange when the tail cannot be
 // reached. A refused put changes nothing.
-int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const MessageRecord* record);
+int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const rk_message_record* record);
 
 // Gives every queued message's block back to kernel memory and leaves the
 // queue all zero: empty, unowned, with the default limit. Each message

@@ -11,8 +11,8 @@ Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_
   Written w;
   switch (run.kind) {
     case kKindPlain:
-      if (run.usiz == 8 && (w.error = double_error(element)) != 0) return w;
-      std::memcpy(site.value(), element, run.usiz);
+      if (run.element == 8 && (w.error = double_error(element)) != 0) return w;
+      std::memcpy(site.value(), element, run.element);
       break;
     case kKindDigital: {
       uint16_t v;
@@ -21,8 +21,8 @@ Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_
       break;
     }
     case kKindString:
-      if (string_assign(reinterpret_cast<StringDesc*>(site.value()), reinterpret_cast<const StringDesc*>(element),
-                        true) == kStringNoMemory) {
+      if (string_assign(reinterpret_cast<StringDesc*>(site.value()),
+                        reinterpret_cast<const rk_string_desc*>(element), true) == kStringNoMemory) {
         w.error = kErrNoMemory;
         return w;
       }

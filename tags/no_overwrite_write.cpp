@@ -21,14 +21,14 @@ namespace {
 // are not asked: a message is always appended.
 bool would_change(const TypeRun& run, const TagSite& site, const uint8_t* element) {
   switch (run.kind) {
-    case kKindPlain: return std::memcmp(site.value(), element, run.usiz) != 0;
+    case kKindPlain: return std::memcmp(site.value(), element, run.element) != 0;
     case kKindDigital: {
       uint16_t v;
       std::memcpy(&v, element, sizeof v);
       return (v != 0) != ((site.change->change_word & kDigitalBit) != 0);
     }
     case kKindString: {
-      const StringDesc offered = *reinterpret_cast<const StringDesc*>(element);
+      const rk_string_desc offered = *reinterpret_cast<const rk_string_desc*>(element);
       return string_differs(reinterpret_cast<const StringDesc*>(site.value()), &offered) != 0;
     }
     default: return false;

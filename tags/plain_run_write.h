@@ -113,8 +113,8 @@ uint32_t write_plain_run(TagCall& call, WriteWake& wake, const TypeRun& run, con
 // to the general walk).
 inline uint32_t write_plain_run_of(TagCall& call, WriteWake& wake, const TypeRun& run, const TagRef* refs,
                                    uint32_t i, uint32_t count, const uint8_t*& element, uint32_t* counted) {
-  if (run.kind != kKindPlain || run.ksiz != run.usiz) return i;
-  switch (run.usiz | (run.per_app ? 0x10000u : 0u)) {
+  if (run.kind != kKindPlain || run.ksiz != run.element) return i;
+  switch (run.element | (run.per_app ? 0x10000u : 0u)) {
     case 8 | 0x10000u: return write_plain_run<8, true>(call, wake, run, refs, i, count, element, counted);
     case 4 | 0x10000u: return write_plain_run<4, true>(call, wake, run, refs, i, count, element, counted);
     case 2 | 0x10000u: return write_plain_run<2, true>(call, wake, run, refs, i, count, element, counted);

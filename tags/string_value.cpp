@@ -9,44 +9,76 @@ namespace rk {
 
 namespace {
 
-bool has_content(const StringDesc& s) { return s.buffer != 0 && s.size != 0 && s.length != 0; }
+// Either kind of descriptor as this process reaches it.
+struct Text {
+  uint8_t* bytes;
+  uint16_t size;
+  uint16_t length;
+};
+
+Text view(const StringDesc& d) { return Text{d.buffer != 0 ? at<uint8_t>(d.buffer) : nullptr, d.size, d.length}; }
+Text view(const rk_string_desc& d) { return Text{reinterpret_cast<uint8_t*>(d.buffer), d.size, d.length}; }
+
+bool has_content(const Text& s) { return s.bytes != nullptr && s.size != 0 && s.length != 0; }
 
 // Bytes of text a descriptor holds: its length, but never past its buffer.
-uint16_t text_bytes(const StringDesc& s) { return std::min(s.length, s.size); }
+uint16_t text_bytes(const Text& s) { return std::min(s.length, s.size); }
 
-}  // namespace
-
-int string_differs(const StringDesc* dp, const StringDesc* sp) {
-  const StringDesc d = *dp, s = *sp;
+int differs(const Text& d, const Text& s) {
   if (!has_content(s)) return has_content(d) ? 1 : 0;
   if (!has_content(d)) return 1;
   const uint16_t n = text_bytes(s);
   if (text_bytes(d) != n) return 1;
-  return std::memcmp(at<uint8_t>(d.buffer), at<uint8_t>(s.buffer), n) != 0 ? 1 : 0;
+  return std::memcmp(d.bytes, s.bytes, n) != 0 ? 1 : 0;
 }
 
-int string_assign(StringDesc* dp, const StringDesc* sp, bool may_allocate) {
-  const StringDesc s = *sp;
-  if (!has_content(s)) {
-    const int result = dp->length != 0 ? kStringChanged : kStringSame;
-    dp->length = 0;
-    if (dp->buffer != 0 && dp->size != 0) *at<uint8_t>(dp->buffer) = 0;
-    return result;
-  }
-  if (dp->buffer == 0 || dp->size == 0) {
-    if (!may_allocate) return kStringNoBuffer;
-    if (seg_reserve_string(dp, s.size) != 0) return kStringNoMemory;
-  }
+// A source without content: the destination's length becomes 0 and its
+// buffer, if it has one, starts with a 0 byte.
+int empty_out(Text& d) {
+  const int result = d.length != 0 ? kStringChanged : kStringSame;
+  d.length = 0;
+  if (d.bytes != nullptr && d.size != 0) d.bytes[0] = 0;
+  return result;
+}
+
+// The text of s into d, which has a buffer.
+int copy_into(Text& d, const Text& s) {
   int result = kStringSame;
-  if (string_differs(dp, &s)) {
-    const uint16_t n = std::min(text_bytes(s), dp->size);
+  if (differs(d, s)) {
+    const uint16_t n = std::min(text_bytes(s), d.size);
     // A caller may hand the tag its own buffer back.
-    std::memmove(at<uint8_t>(dp->buffer), at<uint8_t>(s.buffer), n);
-    dp->length = n;
+    std::memmove(d.bytes, s.bytes, n);
+    d.length = n;
     result = kStringChanged;
   }
-  const StringDesc d = *dp;
-  if (d.length < d.size) at<uint8_t>(d.buffer)[d.length] = 0;
+  if (d.length < d.size) d.bytes[d.length] = 0;
+  return result;
+}
+
+}  // namespace
+
+int string_differs(const StringDesc* cell, const rk_string_desc* caller) {
+  return differs(view(*cell), view(*caller));
+}
+
+int string_assign(StringDesc* cell, const rk_string_desc* caller, bool may_allocate) {
+  const Text s = view(*caller);
+  if (has_content(s) && (cell->buffer == 0 || cell->size == 0)) {
+    if (!may_allocate) return kStringNoBuffer;
+    if (seg_reserve_string(cell, s.size) != 0) return kStringNoMemory;
+  }
+  Text d = view(*cell);
+  const int result = has_content(s) ? copy_into(d, s) : empty_out(d);
+  cell->length = d.length;
+  return result;
+}
+
+int string_assign(rk_string_desc* caller, const StringDesc* cell) {
+  const Text s = view(*cell);
+  Text d = view(*caller);
+  if (has_content(s) && (d.bytes == nullptr || d.size == 0)) return kStringNoBuffer;
+  const int result = has_content(s) ? copy_into(d, s) : empty_out(d);
+  caller->length = d.length;
   return result;
 }
 

@@ -9,8 +9,8 @@ bool TypeRun::look_up(const Kgd* kgd, const AppBlock* app, uint16_t t) {
   // A type given its tags but not laid out yet has no arrays to follow.
   if (bytes == 0 || !laid_out(*entry)) return false;
   type = t;
-  usiz = bytes;
   kind = entry->stat;
+  element = element_bytes(kind, bytes);
   max = entry->max;
   ksiz = entry->ksiz;
   per_app = entry->per_app != 0;

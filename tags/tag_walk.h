@@ -19,7 +19,7 @@ struct TypeRun {
   int32_t type = -1;     // the type looked up last; -1 before the first
   uint16_t kind = 0;     // value kind, kKind*
   uint16_t max = 0;      // tags of the type; 0 too when the arrays are missing
-  uint16_t usiz = 0;     // bytes of an element in the caller's buffer
+  uint16_t element = 0;  // bytes of an element in the caller's buffer (element_bytes)
   uint16_t ksiz = 0;     // value bytes in a cell
   bool per_app = false;  // every application has its own values
   Addr changes = 0;
@@ -61,7 +61,9 @@ struct FixedElement {
 };
 
 // Walks refs[0..count) in app's arrays with a cursor into the caller's
-// buffer that advances by each element's usiz whatever happens to it, and
+// buffer that advances by each element's size in this process (its type's
+// usiz for plain values, this process's own record for strings and
+// mailboxes: element_bytes) whatever happens to it, and
 // hands every tag in range to visit(run, site, element, i), i indexing the
 // caller's attribute arrays. A bad type records 9 and ends the walk; an
 // index not below max records 9 and passes the element over. The walk also
@@ -86,7 +88,7 @@ uint32_t walk_tag_runs(TagCall& call, const AppBlock* app, const TagRef* refs, u
       continue;
     }
     Cursor element = buffer;
-    buffer += run.usiz;
+    buffer += run.element;
     if (ref.index >= run.max) {
       call.record(kErrBadTag);
       continue;

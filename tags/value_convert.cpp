@@ -7,14 +7,14 @@
 #include <cstring>
 
 #include "platform/format.h"
+#include "tags/string_value.h"
 
 namespace rk {
 
 namespace {
 
-// Bytes of a class's element in a caller's buffer, and of its value in a cell
-// (a digital value has no cell bytes).
-constexpr uint16_t kElementBytes[] = {kDigitalUsiz, 2, 8, sizeof(StringDesc), 4};
+// Bytes of a plain class's value, in a cell and in an element alike.
+constexpr uint16_t kPlainBytes[] = {0, 2, 8, 0, 4};
 
 bool known(int16_t cls) { return cls >= kClassDigital && cls <= kClassInt32; }
 
@@ -34,7 +34,7 @@ void store(Converted& out, T v) {
 // The text in out.text handed as a string; its size and length count the 0 byte.
 void store_text(Converted& out) {
   const auto n = static_cast<uint16_t>(std::strlen(out.text) + 1);
-  store(out, StringDesc{addr_of(out.text), n, n});
+  store(out, rk_string_desc{out.text, n, n});
 }
 
 bool from_integer(int32_t n, int16_t to, Converted& out) {
@@ -96,24 +96,38 @@ void take_text(const StringDesc& s, char (&text)[40]) {
 
 bool from_text(const char* text, int16_t to, Converted& out) {
   switch (to) {
-    case kClassDigital: store<uint16_t>(out, std::atol(text) != 0 ? 1 : 0); return true;
-    case kClassInt16: store(out, static_cast<uint16_t>(std::atoi(text))); return true;   // its low 16 bits
-    case kClassDouble: store(out, std::atof(text)); return true;
-    case kClassInt32: store(out, static_cast<int32_t>(std::atol(text))); return true;
+    case kClassDigital: store<uint16_t>(out, text_to_int32(text) != 0 ? 1 : 0); return true;
+    case kClassInt16: store(out, static_cast<uint16_t>(text_to_int32(text))); return true;   // its low 16 bits
+    case kClassDouble: store(out, std::strtod(text, nullptr)); return true;
+    case kClassInt32: store(out, text_to_int32(text)); return true;
     default: return false;
   }
 }
 
 }  // namespace
 
+int32_t text_to_int32(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  // Magnitudes are gathered in 64 bits and stop growing past the range.
+  constexpr int64_t kBeyond = int64_t{INT32_MAX} + 2;
+  int64_t magnitude = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) magnitude = std::min(magnitude * 10 + (*p - '0'), kBeyond);
+  const int64_t v = negative ? -magnitude : magnitude;
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 bool kind_suits_class(const TypeEntry& type, int16_t cls) {
   if (!known(cls)) return false;
   const uint16_t usiz = type.usiz;
   const uint16_t ksiz = type.ksiz;
-  const uint16_t bytes = kElementBytes[cls];
+  const uint16_t bytes = kPlainBytes[cls];
   switch (type.stat) {
-    case kKindDigital: return cls == kClassDigital && usiz == bytes;
-    case kKindString: return cls == kClassString && usiz == bytes && ksiz == bytes;
+    case kKindDigital: return cls == kClassDigital && usiz == kDigitalUsiz;
+    case kKindString:
+      return cls == kClassString && (usiz == kStringUsiz32 || usiz == kStringUsiz64) && ksiz == sizeof(StringDesc);
     case kKindPlain:
       return (cls == kClassInt16 || cls == kClassDouble || cls == kClassInt32) && usiz == bytes && ksiz == bytes;
     default: return false;
@@ -127,8 +141,10 @@ bool convert_value(int16_t from, const TagSite& source, int16_t to, Converted& o
   if (from == to) {
     if (from == kClassDigital) {
       store(out, static_cast<uint16_t>(digital));
+    } else if (from == kClassString) {
+      store(out, caller_view(load<StringDesc>(value)));
     } else if (known(from)) {
-      std::memcpy(out.element, value, kElementBytes[from]);
+      std::memcpy(out.element, value, kPlainBytes[from]);
     } else {
       return false;
     }

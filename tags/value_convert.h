@@ -20,20 +20,30 @@ enum TypeClass : int16_t {
 };
 
 // True when `cls` is one of the five classes converted and the type's value
-// kind and sizes are those of that class, so that a value read from its cell
-// or written through its usiz never reaches past the bytes it has.
+// kind and sizes are those of that class (a string type of either writer's
+// usiz), so that a value read from its cell or handed to its write never
+// reaches past the bytes it has.
 bool kind_suits_class(const TypeEntry& type, int16_t cls);
 
-// The destination's element as the move hands it to the write. A text is
-// handed as a descriptor of `text`, so the two travel together.
+// The destination's element as the move hands it to the write, in this
+// process's layout (a string as an rk_string_desc). A text is handed as a
+// descriptor of `text`, so the two travel together.
 struct Converted {
-  uint8_t element[8];   // the destination's usiz bytes (at most 8)
+  uint8_t element[sizeof(rk_string_desc) > 8 ? sizeof(rk_string_desc) : 8];
   char text[40];        // at most 39 characters and a 0 byte
 };
 
+// A text as a 32-bit integer, the same on every target: white space first,
+// then an optional sign and decimal digits up to the first other character;
+// 0 without digits. A number beyond the 32-bit range gives the nearest end
+// of it (INT32_MAX or INT32_MIN), as a C library with a 32-bit long reads it.
+int32_t text_to_int32(const char* text);
+
 // Converts the value of the source tag at `source` (class `from`) into
 // out.element for class `to`; both classes suit their types. Between equal
-// classes the raw value is handed over, a string's descriptor itself. False
+// classes the raw value is handed over, a string as a descriptor of the
+// source cell's own buffer. Texts become integers by text_to_int32 (for a
+// 16-bit integer its low 16 bits), doubles by strtod. False
 // when nothing is to be written: a NaN, an infinity into any class but
 // digital, a value outside the destination's integer range.
 bool convert_value(int16_t from, const TagSite& source, int16_t to, Converted& out);

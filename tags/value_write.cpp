@@ -23,8 +23,8 @@ Written write_digital(const TagSite& site, const uint8_t* element) {
 
 Written write_string(const TagSite& site, const uint8_t* element) {
   auto* cell = reinterpret_cast<StringDesc*>(site.value());
-  const StringDesc offered = *reinterpret_cast<const StringDesc*>(element);
-  if (cell->buffer == 0 && offered.buffer == 0 && offered.size != 0) {
+  const rk_string_desc offered = *reinterpret_cast<const rk_string_desc*>(element);
+  if (cell->buffer == 0 && offered.buffer == nullptr && offered.size != 0) {
     // Making room for later writes, which is no change of the value.
     Written w;
     if (seg_reserve_string(cell, offered.size) != 0) w.error = kErrNoMemory;
@@ -36,7 +36,7 @@ Written write_string(const TagSite& site, const uint8_t* element) {
 }  // namespace
 
 Written assign_string(const TagSite& site, const uint8_t* element) {
-  const StringDesc offered = *reinterpret_cast<const StringDesc*>(element);
+  const rk_string_desc offered = *reinterpret_cast<const rk_string_desc*>(element);
   const int r = string_assign(reinterpret_cast<StringDesc*>(site.value()), &offered, true);
   Written w;
   if (r == kStringNoMemory) w.error = kErrNoMemory;
@@ -47,7 +47,7 @@ Written assign_string(const TagSite& site, const uint8_t* element) {
 Written write_message(const TagSite& site, const uint8_t* element, uint16_t id) {
   Written w;
   w.error = static_cast<int16_t>(msg_queue_put(id, site.change, reinterpret_cast<MsgQueue*>(site.value()),
-                                               reinterpret_cast<const MessageRecord*>(element)));
+                                               reinterpret_cast<const rk_message_record*>(element)));
   w.changed = w.error == 0;
   return w;
 }

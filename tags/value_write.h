@@ -44,15 +44,15 @@ inline Written write_plain_bytes(uint8_t* cell, const uint8_t* element) {
 
 // The plain rule of write_value.
 inline Written write_plain(const TypeRun& run, const TagSite& site, const uint8_t* element) {
-  switch (run.usiz) {
+  switch (run.element) {
     case 2: return write_plain_bytes<2>(site.value(), element);
     case 4: return write_plain_bytes<4>(site.value(), element);
     case 8: return write_plain_bytes<8>(site.value(), element);
     default: break;
   }
   Written w;
-  if (std::memcmp(site.value(), element, run.usiz) == 0) return w;
-  std::memcpy(site.value(), element, run.usiz);
+  if (std::memcmp(site.value(), element, run.element) == 0) return w;
+  std::memcpy(site.value(), element, run.element);
   w.changed = true;
   return w;
 }

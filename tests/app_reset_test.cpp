@@ -73,7 +73,7 @@ class AppResetTest : public TagRtdbTest {
   void write(uint16_t id, TagRef ref, const void* v) { ASSERT_EQ(rk_write(id, &ref, 1, v), 0) << rk_errno(id); }
   void put(uint16_t id, uint16_t i, const std::string& text) {
     rk_message_record r{};
-    r.data = addr_of(text.data());
+    r.data = const_cast<char*>(text.data());
     r.length = static_cast<uint16_t>(text.size());
     ASSERT_EQ(rk_write_mbx(id, {kMbx, i}, &r), 0) << rk_errno(id);
   }
@@ -85,7 +85,7 @@ class AppResetTest : public TagRtdbTest {
     for (uint16_t i = 0; i < kMax; ++i) {
       const uint32_t plain = 0x1000 + i;
       const uint16_t one = 1;
-      const rk_string_desc s{addr_of(texts[i]), 16, static_cast<uint16_t>(strlen(texts[i]))};
+      const rk_string_desc s{const_cast<char*>(texts[i]), 16, static_cast<uint16_t>(strlen(texts[i]))};
       write(id, {kPlain, i}, &plain);
       write(id, {kDigital, i}, &one);
       write(id, {kString, i}, &s);

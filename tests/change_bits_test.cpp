@@ -337,7 +337,7 @@ TEST_F(ChangeBitsTest, ReadHandlersSeeTheChangedTagBeforeAScanReadsIt) {
 
 rk_message_record message(const char* data) {
   rk_message_record r{};
-  r.data = addr_of(data);
+  r.data = const_cast<char*>(data);
   r.length = static_cast<uint16_t>(strlen(data));
   return r;
 }
@@ -354,11 +354,11 @@ TEST_F(ChangeBitsTest, AMailboxStaysChangedUntilItsLastMessageIsTaken) {
     SCOPED_TRACE(scan);
     uint32_t position = 0;
     char data[16] = {};
-    rk_message_record peeked{addr_of(data), sizeof data, 0, {}};
+    rk_message_record peeked{data, sizeof data, 0, {}};
     ASSERT_EQ(rk_change_read(kMe, list, 2, &position, &peeked), 0);
     EXPECT_EQ(position, 1u);
     EXPECT_EQ(val(peeked.length), 5) << "the first message's record";
-    EXPECT_EQ(val(peeked.data), addr_of(data)) << "the caller's data address is kept";
+    EXPECT_EQ(val(peeked.data), static_cast<void*>(data)) << "the caller's data address is kept";
     EXPECT_EQ(data[0], 0) << "a peek copies no data";
     uint16_t flags[2] = {};
     rk_message_record all[2] = {};
@@ -367,7 +367,7 @@ TEST_F(ChangeBitsTest, AMailboxStaysChangedUntilItsLastMessageIsTaken) {
     EXPECT_EQ(val(change(box).change_word), kChangeBits);
   }
   char data[16] = {};
-  rk_message_record into{addr_of(data), sizeof data, 0, {}};
+  rk_message_record into{data, sizeof data, 0, {}};
   ASSERT_EQ(rk_read(kMe, &box, 1, &into), 0);
   uint32_t position = 0;
   rk_message_record peeked{};

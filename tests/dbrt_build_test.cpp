@@ -116,6 +116,33 @@ TEST_F(DbrtBuildTest, TableChecks) {
   EXPECT_EQ(pair(0, 198).change_array, 0u) << "a type without tags has no arrays";
 }
 
+// A string or mailbox type gives as usiz the record size of whoever wrote
+// the table, a 32-bit or a 64-bit process: both are taken and kept, and a
+// later table may give either; no other size is a record's.
+TEST_F(DbrtBuildTest, StringsAndMailboxesTakeEitherWritersRecordSize) {
+  create({type_entry("TEXT", 2, 2, 8), type_entry("WIDETEXT", 2, 2, 12), type_entry("MAIL", 3, 2, 22),
+          type_entry("WIDEMAIL", 3, 2, 26)});
+  const uint16_t usiz[] = {8, 12, 22, 26}, ksiz[] = {8, 8, 20, 20};
+  for (uint32_t t = 0; t < 4; ++t) {
+    EXPECT_EQ(val(type(t).usiz), usiz[t]) << t;
+    EXPECT_EQ(val(type(t).ksiz), ksiz[t]) << t;
+  }
+  std::vector<rk_type_entry> grown = types_;
+  std::swap(grown[0].usiz, grown[1].usiz);
+  std::swap(grown[2].usiz, grown[3].usiz);
+  for (auto& t : grown) t.max = 3;
+  EXPECT_EQ(adjust(grown), 0) << "the other writer's sizes";
+  for (uint32_t t = 0; t < 4; ++t) {
+    EXPECT_EQ(val(type(t).usiz), usiz[t]) << "kept as the table had it";
+    EXPECT_EQ(val(type(t).max), 3);
+  }
+  for (const rk_type_entry& odd : {type_entry("S", 2, 1, 10), type_entry("M", 3, 1, 24)}) {
+    std::vector<rk_type_entry> t = grown;
+    t.push_back(odd);
+    EXPECT_EQ(adjust(t), kErrBadTag) << odd.usiz;
+  }
+}
+
 TEST_F(DbrtBuildTest, GrowingATypeKeepsEveryValueAndChangeBit) {
   create({type_entry("ANALOG", 0, 10, 4), type_entry("SHARED", 0, 6, 2, 0)});
   // Mark every tag of every application with its own pattern.

@@ -91,7 +91,7 @@ class MailboxTest : public TagRtdbTest {
 
   int put(uint16_t id, uint16_t target, TagRef ref, const std::string& text) {
     rk_message_record r{};
-    r.data = addr_of(text.data());
+    r.data = const_cast<char*>(text.data());
     r.length = static_cast<uint16_t>(text.size());
     memset(r.caller_fields, 'f', sizeof r.caller_fields);
     return result(rk_write_app_mbx(id, target, ref, &r), id);
@@ -101,12 +101,12 @@ class MailboxTest : public TagRtdbTest {
   std::string take(uint16_t id, uint16_t target, TagRef ref, uint32_t index, uint16_t size = 64) {
     std::vector<char> buffer(size + 1u, '\0');
     rk_message_record r{};
-    r.data = addr_of(buffer.data());
+    r.data = buffer.data();
     r.size = size;
     const int err = result(rk_read_app_mbx(id, target, ref, &r, index), id);
     if (err != 0) return "err " + std::to_string(err);
     EXPECT_EQ(val(r.size), size) << "the reader's size stays";
-    EXPECT_EQ(val(r.data), addr_of(buffer.data()));
+    EXPECT_EQ(val(r.data), static_cast<void*>(buffer.data()));
     return std::string(buffer.data(), val(r.length));
   }
 
@@ -144,9 +144,9 @@ TEST_F(MailboxTest, EveryCallChecksItsArgumentsInOrder) {
 
   const std::string big(995, 'b'), huge(kLargest + 1, 'h');
   rk_message_record big_record{}, huge_record{}, r{};
-  big_record.data = addr_of(big.data());
+  big_record.data = const_cast<char*>(big.data());
   big_record.length = static_cast<uint16_t>(big.size());
-  huge_record.data = addr_of(huge.data());
+  huge_record.data = const_cast<char*>(huge.data());
   huge_record.length = static_cast<uint16_t>(huge.size());
   rk_message_record records[4] = {};
   uint32_t n = 0;

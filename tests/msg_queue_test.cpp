@@ -14,6 +14,7 @@
 #include "storage/msg_queue.h"
 #include "storage/msg_queue_check.h"
 #include "storage/pool_check.h"
+#include "support/low_arena.h"
 #include "support/test_rtdb.h"
 
 namespace rk::test {
@@ -33,15 +34,15 @@ std::string message(uint32_t k, uint32_t length) {
   return text;
 }
 
-MessageRecord writer_record(const std::string& text, uint8_t mark) {
-  MessageRecord r{};
-  r.data = addr_of(text.data());
+rk_message_record writer_record(const std::string& text, uint8_t mark) {
+  rk_message_record r{};
+  r.data = const_cast<char*>(text.data());
   r.length = static_cast<uint16_t>(text.size());
   memset(r.caller_fields, mark, sizeof r.caller_fields);
   return r;
 }
 
-bool fields_are(const MessageRecord& r, uint8_t mark) {
+bool fields_are(const rk_message_record& r, uint8_t mark) {
   uint8_t expected[sizeof r.caller_fields];
   memset(expected, mark, sizeof expected);
   return memcmp(r.caller_fields, expected, sizeof expected) == 0;
@@ -73,8 +74,10 @@ class MsgQueueTest : public RtdbTest {
     EXPECT_EQ(pool_check(rtdb_.kgd), "");
     return rc;
   }
-  int put(const MessageRecord& r, uint16_t id = kWriter) { return checked(msg_queue_put(id, &change_, &queue_, &r)); }
-  int take(MessageRecord* r, uint32_t index, uint16_t id = kWriter) {
+  int put(const rk_message_record& r, uint16_t id = kWriter) {
+    return checked(msg_queue_put(id, &change_, &queue_, &r));
+  }
+  int take(rk_message_record* r, uint32_t index, uint16_t id = kWriter) {
     return checked(msg_queue_take(id, &change_, r, &queue_, index));
   }
 
@@ -87,7 +90,7 @@ class MsgQueueTest : public RtdbTest {
 
   // The lengths of the queued messages in queue order, through a peek.
   std::vector<uint32_t> lengths() {
-    std::vector<MessageRecord> records(val(queue_.count) + 1);
+    std::vector<rk_message_record> records(val(queue_.count) + 1);
     uint32_t n = 0;
     if (val(queue_.count) == 0 || msg_queue_peek(kWriter, records.data(), &queue_, 0, 1000, &n) != 0) return {};
     std::vector<uint32_t> out;
@@ -139,8 +142,8 @@ TEST_F(MsgQueueTest, PutsAreRefusedOnlyPastTheLimit) {
     rtdb_.kgd->mbx_limit = c.default_kib;
     change_.change_word = kDigitalBit;
     const std::string text = message(9, c.length);
-    MessageRecord w = writer_record(text, 9);
-    if (c.no_data) w.data = 0;
+    rk_message_record w = writer_record(text, 9);
+    if (c.no_data) w.data = nullptr;
     const MsgQueue before = queue_;
     const uint32_t blocks = blocks_in_use();
 
@@ -154,14 +157,14 @@ TEST_F(MsgQueueTest, PutsAreRefusedOnlyPastTheLimit) {
       EXPECT_EQ(val(queue_.queued_bytes), val(before.queued_bytes) + length + 30);
       EXPECT_EQ(val(change_.change_word), 0xFFFFFFFFu) << "every slot sees it; bit 31 kept";
       std::string got(length, '\0');
-      MessageRecord r{};
-      r.data = addr_of(got.data());
+      rk_message_record r{};
+      r.data = got.data();
       r.size = static_cast<uint16_t>(length);
       ASSERT_EQ(take(&r, val(queue_.count) - 1), 0);
       EXPECT_EQ(val(r.length), length);
       EXPECT_TRUE(got == text.substr(0, length)) << "read back whole";
     }
-    MessageRecord drain{};
+    rk_message_record drain{};
     while (val(queue_.count) != 0) ASSERT_EQ(take(&drain, 0), 0);
   }
 
@@ -169,7 +172,7 @@ TEST_F(MsgQueueTest, PutsAreRefusedOnlyPastTheLimit) {
   MsgQueue full{};
   full.count = 0xFFFF;
   const std::string text = "x";
-  const MessageRecord w = writer_record(text, 1);
+  const rk_message_record w = writer_record(text, 1);
   EXPECT_EQ(msg_queue_put(kWriter, &change_, &full, &w), kErrMbxLimit);
   EXPECT_EQ(blocks_in_use(), 0u);
 }
@@ -199,8 +202,8 @@ TEST_F(MsgQueueTest, TakesDeliverIntoTheReadersBufferAndUnlink) {
     fill({10, 20, 30});
     change_.change_word = kChangeBits;
     std::vector<uint8_t> buffer(c.size + 8, kCanary);
-    MessageRecord r{};
-    r.data = c.no_data ? 0 : addr_of(buffer.data());
+    rk_message_record r{};
+    r.data = c.no_data ? nullptr : buffer.data();
     r.size = c.size;
     const uint32_t bytes = val(queue_.queued_bytes);
 
@@ -208,7 +211,7 @@ TEST_F(MsgQueueTest, TakesDeliverIntoTheReadersBufferAndUnlink) {
     EXPECT_EQ(lengths(), c.left);
     EXPECT_EQ(val(change_.change_word), kChangeBits) << "messages remain: the tag stays changed";
     if (c.error == 0) {
-      EXPECT_EQ(val(r.data), c.no_data ? 0u : addr_of(buffer.data()));
+      EXPECT_EQ(val(r.data), c.no_data ? nullptr : static_cast<void*>(buffer.data()));
       EXPECT_EQ(val(r.size), c.size);
       EXPECT_EQ(val(r.length), c.delivered);
       EXPECT_TRUE(fields_are(r, static_cast<uint8_t>(c.index)));
@@ -224,8 +227,8 @@ TEST_F(MsgQueueTest, TakesDeliverIntoTheReadersBufferAndUnlink) {
 TEST_F(MsgQueueTest, TakingTheOnlyMessageClearsTheChangeBitsAndEmptiesTheQueue) {
   fill({kLargest});
   std::string got(0xFFFF, '\0');
-  MessageRecord r{};
-  r.data = addr_of(got.data());
+  rk_message_record r{};
+  r.data = got.data();
   r.size = 0xFFFF;
   change_.change_word = 0xFFFFFFFF;
   ASSERT_EQ(take(&r, 0), 0);
@@ -251,20 +254,21 @@ TEST_F(MsgQueueTest, PeeksCopyRecordsWithoutData) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "start " << c.start << ", n " << c.n);
     // The peek keeps each record's data address and never reaches it.
-    std::vector<MessageRecord> records(4);
+    char never[4];
+    std::vector<rk_message_record> records(4);
     for (uint32_t i = 0; i < records.size(); ++i) {
-      records[i] = MessageRecord{0x1000 + i, 999, 5, {}};
+      records[i] = rk_message_record{never + i, 999, 5, {}};
     }
     uint32_t n = 1234;
     ASSERT_EQ(checked(msg_queue_peek(kWriter, records.data(), &queue_, c.start, c.n, &n)), c.error);
     EXPECT_EQ(n, c.error == 0 ? c.lengths.size() : 1234u);
     for (uint32_t i = 0; i < records.size(); ++i) {
-      const MessageRecord& r = records[i];
+      const rk_message_record& r = records[i];
       if (i >= c.lengths.size()) {
         EXPECT_EQ(val(r.size), 999) << "record " << i << " is not the peek's";
         continue;
       }
-      EXPECT_EQ(val(r.data), 0x1000 + i);
+      EXPECT_EQ(val(r.data), static_cast<void*>(never + i));
       EXPECT_EQ(val(r.size), 0);
       EXPECT_EQ(val(r.length), c.lengths[i]);
       EXPECT_TRUE(fields_are(r, static_cast<uint8_t>(c.start + i)));
@@ -282,7 +286,7 @@ TEST_F(MsgQueueTest, PeeksCopyRecordsWithoutData) {
 TEST_F(MsgQueueTest, TheOwnerAloneTakesAndIsSignalledWhereverItRuns) {
   queue_.flags = kMbxOwned;
   queue_.owner = kOwner;
-  MessageRecord r{};
+  rk_message_record r{};
   EXPECT_EQ(take(&r, 0, kWriter), kErrOtherOwner) << "even when empty";
   EXPECT_EQ(take(&r, 0, kOwner), kErrNoMessage);
 
@@ -349,19 +353,19 @@ TEST_F(MsgQueueTest, ADamagedChainIsRefusedNotFollowed) {
     MsgQueue q = queue_;
     c.damage(&q, first, freed);
     EXPECT_NE(msg_queue_check(rtdb_.kgd, &q), "");
-    MessageRecord records[3] = {};
+    rk_message_record records[3] = {};
     uint32_t n = 0;
     EXPECT_EQ(msg_queue_peek(kWriter, records, &q, 0, 3, &n), c.peek_error);
     const MsgQueue before = q;
     // Taking from the middle reaches past the first message.
     if (c.take_error != 0) {
-      MessageRecord r{};
+      rk_message_record r{};
       EXPECT_EQ(msg_queue_take(kWriter, &change_, &r, &q, 2), c.take_error);
       EXPECT_EQ(memcmp(&before, &q, sizeof q), 0);
     }
     if (c.put_error != 0) {
       const std::string more = "more";
-      const MessageRecord w = writer_record(more, 1);
+      const rk_message_record w = writer_record(more, 1);
       EXPECT_EQ(msg_queue_put(kWriter, &change_, &q, &w), c.put_error);
       EXPECT_EQ(memcmp(&before, &q, sizeof q), 0);
     }
@@ -376,14 +380,15 @@ TEST_F(MsgQueueTest, ADamagedChainIsRefusedNotFollowed) {
 // msg_queue_emptied clears the others'.
 TEST_F(MsgQueueTest, EmptyingASharedMailboxClearsEveryApplicationsChangeBits) {
   constexpr uint16_t kShared = 1, kPerApp = 2, kMax = 2;
-  std::vector<TypeEntry> types(3);
+  // Tables the kernel follows by 32-bit address: below 4 GiB.
+  LowVector<TypeEntry> types(3);
   types[kShared].stat = types[kPerApp].stat = kKindMessage;
   types[kShared].max = types[kPerApp].max = kMax;
   types[kPerApp].per_app = 1;
   rtdb_.kgd->type_table = addr_of(types.data());
   rtdb_.kgd->ntypes = 3;
-  std::vector<TagArrayPair> pairs[2];
-  std::vector<ChangeEntry> changes[2][3];
+  LowVector<TagArrayPair> pairs[2];
+  LowVector<ChangeEntry> changes[2][3];
   for (uint32_t a = 0; a < 2; ++a) {
     pairs[a].resize(kTypeSlots);
     for (uint16_t t : {kShared, kPerApp}) {
@@ -396,7 +401,7 @@ TEST_F(MsgQueueTest, EmptyingASharedMailboxClearsEveryApplicationsChangeBits) {
   ChangeEntry& mine = changes[0][kShared][1];
 
   fill({10, 20});
-  MessageRecord r{};
+  rk_message_record r{};
   ASSERT_EQ(msg_queue_take(kWriter, &mine, &r, &queue_, 0), 0);
   EXPECT_EQ(msg_queue_emptied(rtdb_.kgd, tag, &queue_), 0u) << "a message remains";
   EXPECT_EQ(val(changes[1][kShared][1].change_word), kChangeBits | kDigitalBit);

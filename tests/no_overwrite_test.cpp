@@ -50,11 +50,11 @@ Value value(const T& v, std::string shown) {
 }
 
 Value text(const char* s) {
-  return value(rk_string_desc{addr_of(s), 16, static_cast<uint16_t>(strlen(s))}, s);
+  return value(rk_string_desc{const_cast<char*>(s), 16, static_cast<uint16_t>(strlen(s))}, s);
 }
 
 rk_message_record message(const char* data) {
-  return rk_message_record{addr_of(data), 0, static_cast<uint16_t>(strlen(data)), {}};
+  return rk_message_record{const_cast<char*>(data), 0, static_cast<uint16_t>(strlen(data)), {}};
 }
 
 class NoOverwriteTest : public TagRtdbTest {
@@ -82,7 +82,7 @@ class NoOverwriteTest : public TagRtdbTest {
         return std::to_string(d);
       }
       case kText: {
-        rk_string_desc d;
+        StringDesc d;   // the kernel's own descriptor
         memcpy(&d, v, sizeof d);
         return d.buffer == 0 ? "" : std::string(at<char>(d.buffer), d.length);
       }
@@ -201,7 +201,7 @@ TEST_F(NoOverwriteTest, AReadThatClearsNothingLeavesTheTagsToTheNextChangeScan) 
   const TagRef plain{kPlain, 4}, digital{kDigital, 1}, str{kText, 2};
   const uint32_t v = 42;
   const uint16_t five = 5;
-  const rk_string_desc hello_text{addr_of(hello), 16, 5};
+  const rk_string_desc hello_text{const_cast<char*>(hello), 16, 5};
   ASSERT_EQ(rk_write(kOther, &plain, 1, &v), 0);
   ASSERT_EQ(rk_write(kOther, &digital, 1, &five), 0);
   ASSERT_EQ(rk_write(kOther, &str, 1, &hello_text), 0);
@@ -213,12 +213,12 @@ TEST_F(NoOverwriteTest, AReadThatClearsNothingLeavesTheTagsToTheNextChangeScan) 
     uint16_t digital;
     rk_string_desc text;
     rk_string_desc no_buffer;
-  } got{0, 9, {addr_of(into), sizeof into, 0}, {0, 0, 0}};
+  } got{0, 9, {into, sizeof into, 0}, {nullptr, 0, 0}};
   ASSERT_EQ(rk_read_no_clear(kMe, refs, 4, &got), 0);
   EXPECT_EQ(val(got.plain), 42u);
   EXPECT_EQ(val(got.digital), 1) << "a digital value reads as 0 or 1";
   EXPECT_EQ(std::string(into, val(got.text.length)), "hello");
-  EXPECT_EQ(val(got.no_buffer.buffer), 0u) << "no buffer is reserved for the reader";
+  EXPECT_EQ(val(got.no_buffer.buffer), nullptr) << "no buffer is reserved for the reader";
   for (TagRef t : {plain, digital, str}) EXPECT_EQ(word(t) & kChangeBits, kChangeBits) << t.type;
 
   uint32_t position = 0;
@@ -236,7 +236,7 @@ TEST_F(NoOverwriteTest, AReadThatClearsNothingStillTakesAMailboxsMessage) {
   ASSERT_EQ(rk_write(kOther, &box, 1, &first), 0);
   ASSERT_EQ(rk_write(kOther, &box, 1, &second), 0);
   char data[8] = {};
-  rk_message_record into{addr_of(data), sizeof data, 0, {}};
+  rk_message_record into{data, sizeof data, 0, {}};
   ASSERT_EQ(rk_read_no_clear(kMe, &box, 1, &into), 0);
   EXPECT_EQ(std::string(data, val(into.length)), "one");
   EXPECT_EQ(val(reinterpret_cast<const MsgQueue*>(cell(0, box) + 4)->count), 1) << "the message is taken";

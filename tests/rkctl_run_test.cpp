@@ -200,6 +200,17 @@ count = 1
 name = "BOX"
 kind = "mailbox"
 count = 2
+[[type]]
+name = "TEXT"
+kind = "string"
+size = 16
+count = 2
+[[type]]
+name = "N"
+kind = "bytes"
+size = 4
+class = "int32"
+count = 2
 )", R"(
   [[instance.client]]
   task = "ALARM"
@@ -226,6 +237,15 @@ count = 2
   EXPECT_NE(listed.out.find("\"length\": 7"), std::string::npos) << listed.out;
   EXPECT_EQ(run_rkctl({"mbx", "--take", "BOX[1]"}).out, "first\nsecond!\n");
   EXPECT_EQ(run_rkctl({"get", "BOX[1]"}).out, "BOX[1] = 0 message(s)\n");
+
+  // One batch of every kind: each value lands in its own place, whatever
+  // size this process's string descriptors and message records have.
+  ASSERT_EQ(run_rkctl({"set", "TEXT[0]=alpha", "N[0]=7", "BOX[0]=boxed", "TEXT[1]=beta", "N[1]=-9"}).code, 0);
+  const ToolResult mixed = run_rkctl({"get", "--json", "TEXT[0]", "N[0]", "TEXT[1]", "N[1]"});
+  for (const char* shown : {"\"TEXT[0]\": \"alpha\"", "\"N[0]\": 7", "\"TEXT[1]\": \"beta\"", "\"N[1]\": -9"}) {
+    EXPECT_NE(mixed.out.find(shown), std::string::npos) << shown << "\n" << mixed.out << mixed.err;
+  }
+  EXPECT_EQ(run_rkctl({"mbx", "--take", "BOX[0]"}).out, "boxed\n");
   EXPECT_NE(run_rkctl({"send", "ALARM[1]", "x"}).err.find("index out of range"), std::string::npos);
 
   // A tool killed outright leaves its slot behind; the next tool takes it

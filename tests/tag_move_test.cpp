@@ -64,7 +64,7 @@ class TagMoveTest : public TagRtdbTest {
     change(a, ref).change_word = on ? kDigitalBit : 0;
   }
   void put_text(TagRef ref, const char* s, uint32_t a = 0) {
-    const rk_string_desc d{addr_of(s), 64, static_cast<uint16_t>(strlen(s))};
+    const rk_string_desc d{const_cast<char*>(s), 64, static_cast<uint16_t>(strlen(s))};
     ASSERT_EQ(rk_write_app(kMe, static_cast<uint16_t>(a << 8), &ref, 1, &d), 0);
   }
 
@@ -87,7 +87,7 @@ class TagMoveTest : public TagRtdbTest {
         return out;
       }
       case kText: {
-        rk_string_desc d;
+        StringDesc d;   // the kernel's own descriptor
         memcpy(&d, v, sizeof d);
         return d.buffer == 0 ? "" : std::string(at<char>(d.buffer), d.length);
       }
@@ -168,6 +168,18 @@ TEST_F(TagMoveTest, EachPairOfClassesConvertsOrLeavesTheDestinationAsItWas) {
       {txt(long_text), kDouble, "1.1111111111111111e+38"},   // only the first 39 characters
       {txt("0"), kDig, "0"},
       {txt("9"), kDig, "1"},
+      // Integers are read in 32 bits on every target: beyond the range, its ends.
+      {txt(" \t+42x"), kInt32, "42"},
+      {txt("2147483647"), kInt32, "2147483647"},
+      {txt("3000000000"), kInt32, "2147483647"},
+      {txt("4294967296"), kInt32, "2147483647"},
+      {txt("-2147483648"), kInt32, "-2147483648"},
+      {txt("-3000000000"), kInt32, "-2147483648"},
+      {txt("99999999999999999999999"), kInt32, "2147483647"},
+      {txt("3000000000"), kInt16, "-1"},     // 0x7FFFFFFF, its low 16 bits
+      {txt("-3000000000"), kInt16, "0"},     // 0x80000000
+      {txt("4294967296"), kDig, "1"},
+      {txt("-0"), kDig, "0"},
   };
   for (const Case& c : cases) {
     const TagRef to{c.to, 1};

@@ -18,6 +18,7 @@
 #include "core/errors.h"
 #include "rk.h"
 #include "support/kernel_test.h"
+#include "support/low_arena.h"
 #include "support/tag_rtdb_test.h"
 #include "support/test_rtdb_layouts.h"
 #include "support/waiting_clients.h"
@@ -55,7 +56,7 @@ struct Batch {
 
 rk_string_desc text(const char* s, uint16_t size = 0) {
   const auto n = static_cast<uint16_t>(strlen(s));
-  return rk_string_desc{addr_of(s), size != 0 ? size : n, n};
+  return rk_string_desc{const_cast<char*>(s), size != 0 ? size : n, n};
 }
 
 class TagValuesTest : public TagRtdbTest {
@@ -79,9 +80,10 @@ class TagValuesTest : public TagRtdbTest {
     memcpy(&v, cell(ref, a) + 4, sizeof v);
     return v;
   }
-  rk_string_desc stored_text(TagRef ref) const { return value<rk_string_desc>(ref); }
+  // The kernel's own descriptor of a string tag.
+  StringDesc stored_text(TagRef ref) const { return value<StringDesc>(ref); }
   std::string stored_string(TagRef ref) const {
-    const rk_string_desc d = stored_text(ref);
+    const StringDesc d = stored_text(ref);
     return std::string(at<char>(d.buffer), d.length);
   }
   uint32_t stat(uint16_t id, CptStat s) const { return val(entry(id).stats[s]); }
@@ -125,7 +127,7 @@ TEST_F(TagValuesTest, EachKindIsWrittenAndReadBackInOneMixedBatch) {
   char reader_text[32];
   memset(reader_text, 'x', sizeof reader_text);
   std::vector<uint8_t> got(b.bytes.size(), 0xEE);
-  const rk_string_desc into{addr_of(reader_text), sizeof reader_text, 0};
+  const rk_string_desc into{reader_text, sizeof reader_text, 0};
   memcpy(got.data() + 4 + 8 + 2, &into, sizeof into);
   std::vector<uint32_t> attrs(b.count(), 0xDEAD);
   store_u32(cell({kPlain, 7}), 0x30);
@@ -138,7 +140,7 @@ TEST_F(TagValuesTest, EachKindIsWrittenAndReadBackInOneMixedBatch) {
     if (c.ref.type == kText) {
       rk_string_desc d;
       memcpy(&d, got.data() + at_byte, sizeof d);
-      EXPECT_EQ(val(d.buffer), addr_of(reader_text));
+      EXPECT_EQ(val(d.buffer), reader_text);
       EXPECT_EQ(val(d.length), 5);
       EXPECT_EQ(std::string(reader_text, 6), std::string("hello\0", 6)) << "terminated: room was left";
     } else {
@@ -421,7 +423,7 @@ TEST_F(TagValuesTest, RunsOfPlainTagsEndAsTheGeneralWalkLeavesThem) {
 
 rk_message_record message(const char* data, uint8_t mark) {
   rk_message_record r{};
-  r.data = addr_of(data);
+  r.data = const_cast<char*>(data);
   r.length = static_cast<uint16_t>(strlen(data));
   memset(r.caller_fields, mark, sizeof r.caller_fields);
   return r;
@@ -443,7 +445,7 @@ TEST_F(TagValuesTest, AMailboxWriteAppendsAMessageAndAReadTakesTheFirst) {
     EXPECT_EQ(val(change(c.tag, 1).change_word), shared ? kChangeBits : 0u);
 
     char got[16] = {};
-    rk_message_record into{addr_of(got), sizeof got, 0, {}};
+    rk_message_record into{got, sizeof got, 0, {}};
     ASSERT_EQ(rk_read(kMe, &c.tag, 1, &into), 0);
     EXPECT_EQ(std::string(got, into.length), "first");
     EXPECT_EQ(val(into.caller_fields[13]), 1);
@@ -471,7 +473,7 @@ TEST_F(TagValuesTest, ARefusedMessageIsKeptAsTheBatchsErrorUnlessAReferenceFails
   q.limit_kib = 1;
   memcpy(cell(box) + 4, &q, sizeof q);
   std::vector<char> huge(1500, 'x');
-  const rk_message_record over{addr_of(huge.data()), 0, 1500, {}};
+  const rk_message_record over{huge.data(), 0, 1500, {}};
 
   Batch b = Batch().add(TagRef{kPlain, 0}, 1u).add(box, over).add(TagRef{kPlain, 1}, 2u);
   EXPECT_EQ(write(b), -1);
@@ -509,8 +511,8 @@ class GuardedText {
 TEST_F(TagValuesTest, StringBuffersAreReservedOnceAndTextsAreCutToThem) {
   const TagRef tag{kText, 2};
   // A null buffer with a size only makes room.
-  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{0, 100, 0})), 0);
-  rk_string_desc d = stored_text(tag);
+  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{nullptr, 100, 0})), 0);
+  StringDesc d = stored_text(tag);
   EXPECT_NE(d.buffer, 0u);
   EXPECT_EQ(val(d.size), 100);
   EXPECT_EQ(val(d.length), 0);
@@ -519,7 +521,7 @@ TEST_F(TagValuesTest, StringBuffersAreReservedOnceAndTextsAreCutToThem) {
 
   // A text longer than the buffer is cut to it without an error, and not terminated.
   const TagRef small{kText, 3};
-  ASSERT_EQ(write(Batch().add(small, rk_string_desc{0, 4, 0})), 0);
+  ASSERT_EQ(write(Batch().add(small, rk_string_desc{nullptr, 4, 0})), 0);
   static const char ten[] = "abcdefghij";
   ASSERT_EQ(write(Batch().add(small, text(ten))), 0);
   EXPECT_EQ(stored_string(small), "abcd");
@@ -528,33 +530,33 @@ TEST_F(TagValuesTest, StringBuffersAreReservedOnceAndTextsAreCutToThem) {
 
   // A descriptor whose length runs past its size: only size bytes are taken.
   GuardedText guarded("12345");
-  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{addr_of(guarded.text()), 5, 60})), 0);
+  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{guarded.text(), 5, 60})), 0);
   EXPECT_EQ(stored_string(tag), "12345");
   EXPECT_EQ(at<char>(reserved)[5], 0) << "terminated: the buffer has room";
   EXPECT_EQ(val(stored_text(tag).buffer), reserved);
   change(tag).change_word = 0;
-  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{addr_of(guarded.text()), 5, 60})), 0);
+  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{guarded.text(), 5, 60})), 0);
   EXPECT_EQ(val(change(tag).change_word), 0u) << "compared over the same bytes: the same text";
 
   // Reads: cut to the reader's size without a 0; no buffer, nothing; a
   // reader's length past its size is not trusted either.
   char three[4] = {'x', 'x', 'x', 'x'};
-  rk_string_desc into{addr_of(three), 3, 0};
+  rk_string_desc into{three, 3, 0};
   ASSERT_EQ(rk_read(kMe, &tag, 1, &into), 0);
   EXPECT_EQ(std::string(three, 4), "123x");
   EXPECT_EQ(val(into.length), 3);
-  rk_string_desc none{0, 50, 7};
+  rk_string_desc none{nullptr, 50, 7};
   ASSERT_EQ(rk_read(kMe, &tag, 1, &none), 0);
-  EXPECT_EQ(val(none.buffer), 0u);
+  EXPECT_EQ(val(none.buffer), nullptr);
   EXPECT_EQ(val(none.size), 50);
   EXPECT_EQ(val(none.length), 7);
   GuardedText reader("12345");
-  rk_string_desc overlong{addr_of(reader.text()), 5, 200};
+  rk_string_desc overlong{reader.text(), 5, 200};
   ASSERT_EQ(rk_read(kMe, &tag, 1, &overlong), 0);
   EXPECT_EQ(val(overlong.length), 200) << "already the same text: left as it was";
 
   // An empty text empties the tag and keeps its buffer.
-  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{0, 0, 0})), 0);
+  ASSERT_EQ(write(Batch().add(tag, rk_string_desc{nullptr, 0, 0})), 0);
   d = stored_text(tag);
   EXPECT_EQ(val(d.length), 0);
   EXPECT_EQ(val(d.buffer), reserved);
@@ -562,31 +564,52 @@ TEST_F(TagValuesTest, StringBuffersAreReservedOnceAndTextsAreCutToThem) {
   EXPECT_EQ(val(change(tag).change_word), kChangeBits);
 }
 
+// The kernel's descriptor of a cell against a caller's, both ways. The
+// kernel's text lies where a 32-bit address reaches it; the caller's in the
+// caller's own memory.
 TEST_F(TagValuesTest, StringHelpersCompareAndCopyByTheRules) {
-  char a[8] = "abc", b[8] = "abc", c[8] = "abd", out[4];
-  const StringDesc abc{addr_of(a), 8, 3}, abc2{addr_of(b), 8, 3}, abd{addr_of(c), 8, 3}, ab{addr_of(a), 8, 2};
-  const StringDesc empty{0, 0, 0}, no_length{addr_of(a), 8, 0};
+  LowVector<char> kernel_text(8, '\0');
+  char* const k = kernel_text.data();
+  strcpy(k, "abc");
+  char b[8] = "abc", c[8] = "abd", out[4];
+  const StringDesc cell_abc{addr_of(k), 8, 3}, cell_ab{addr_of(k), 8, 2}, cell_empty{0, 0, 0};
+  const rk_string_desc abc{b, 8, 3}, abd{c, 8, 3}, ab{b, 8, 2}, empty{nullptr, 0, 0}, no_length{b, 8, 0};
   struct {
     const char* name;
-    StringDesc d, s;
+    StringDesc cell;
+    rk_string_desc caller;
     int differs;
   } cases[] = {
-      {"same text, other buffers", abc, abc2, 0}, {"one byte", abc, abd, 1}, {"lengths", abc, ab, 1},
-      {"both empty", empty, no_length, 0},       {"text onto empty", empty, abc, 1}, {"empty onto text", abc, empty, 1},
+      {"same text, other buffers", cell_abc, abc, 0}, {"one byte", cell_abc, abd, 1},
+      {"lengths", cell_abc, ab, 1},                   {"shorter cell", cell_ab, abc, 1},
+      {"both empty", cell_empty, no_length, 0},       {"text onto empty", cell_empty, abc, 1},
+      {"empty onto text", cell_abc, empty, 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(string_differs(&c.d, &c.s), c.differs) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(string_differs(&c.cell, &c.caller), c.differs) << c.name;
 
-  StringDesc dest{0, 0, 0};
-  EXPECT_EQ(string_assign(&dest, &abc, false), kStringNoBuffer);
-  EXPECT_EQ(dest.buffer, 0u);
-  dest = StringDesc{addr_of(out), 3, 0};
-  EXPECT_EQ(string_assign(&dest, &abc, false), kStringChanged);
+  // Into a caller's descriptor: no buffer, nothing.
+  rk_string_desc dest{nullptr, 0, 0};
+  EXPECT_EQ(string_assign(&dest, &cell_abc), kStringNoBuffer);
+  EXPECT_EQ(dest.buffer, nullptr);
+  dest = rk_string_desc{out, 3, 0};
+  EXPECT_EQ(string_assign(&dest, &cell_abc), kStringChanged);
   EXPECT_EQ(std::string(out, 3), "abc");
-  EXPECT_EQ(string_assign(&dest, &abc, false), kStringSame);
-  EXPECT_EQ(string_assign(&dest, &empty, false), kStringChanged);
+  EXPECT_EQ(string_assign(&dest, &cell_abc), kStringSame);
+  EXPECT_EQ(string_assign(&dest, &cell_empty), kStringChanged);
   EXPECT_EQ(val(dest.length), 0);
   EXPECT_EQ(out[0], 0);
-  EXPECT_EQ(string_assign(&dest, &empty, false), kStringSame);
+  EXPECT_EQ(string_assign(&dest, &cell_empty), kStringSame);
+
+  // Into a cell, without allocating.
+  StringDesc cell{0, 0, 0};
+  EXPECT_EQ(string_assign(&cell, &abd, false), kStringNoBuffer);
+  EXPECT_EQ(val(cell.buffer), 0u);
+  cell = cell_abc;
+  EXPECT_EQ(string_assign(&cell, &abd, false), kStringChanged);
+  EXPECT_EQ(std::string(k, 4), std::string("abd\0", 4));
+  EXPECT_EQ(string_assign(&cell, &empty, false), kStringChanged);
+  EXPECT_EQ(val(cell.length), 0);
+  EXPECT_EQ(k[0], 0);
 }
 
 // Handlers installed by hand, as the attribute calls will: each records

@@ -12,7 +12,7 @@ static void take_all(rk_client_id id, rk_tag_ref box) {
   rk_message_record m;
   for (;;) {
     memset(&m, 0, sizeof m);
-    m.data = (uint32_t)(uintptr_t)text;
+    m.data = text;
     m.size = sizeof text - 1;
     if (rk_read_mbx(id, box, &m, 0) != 0) return;
     text[m.length] = '\0';

@@ -50,7 +50,7 @@ int main(void) {
         rk_message_record m;
         memset(&m, 0, sizeof m);
         snprintf(text, sizeof text, "AI[%u] high: %.1f", (unsigned)i, values[i]);
-        m.data = (uint32_t)(uintptr_t)text;
+        m.data = text;
         m.length = m.size = (uint16_t)strlen(text);
         if (rk_write_mbx(id, (rk_tag_ref){alarm, 0}, &m) == 0) ++sent;
       }

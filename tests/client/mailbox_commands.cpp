@@ -18,8 +18,6 @@ rk_tag_ref ref_of(const Args& a, size_t i) {
   return rk_tag_ref{static_cast<uint16_t>(a.dec(i)), static_cast<uint16_t>(a.dec(i + 1))};
 }
 
-uint32_t addr(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
 // Message `seq` of writer `writer`: its length varies from 0 to 300 bytes,
 // its bytes tell the writer and the sequence number at every position.
 std::string numbered(uint32_t writer, uint32_t seq) {
@@ -43,7 +41,7 @@ const RegisterCommand commands[] = {
        const rk_tag_ref ref = ref_of(a, 2);
        const std::string& text = a.str(4);
        rk_message_record r{};
-       r.data = addr(text.data());
+       r.data = const_cast<char*>(text.data());
        r.length = static_cast<uint16_t>(text.size());
        const int rc = id_of(a) == id_of(a, 1) ? rk_write_mbx(id_of(a), ref, &r)
                                               : rk_write_app_mbx(id_of(a), id_of(a, 1), ref, &r);
@@ -54,7 +52,7 @@ const RegisterCommand commands[] = {
      [](const Args& a) {
        char text[256] = {};
        rk_message_record r{};
-       r.data = addr(text);
+       r.data = text;
        r.size = sizeof text - 1;
        rk_read_mbx(id_of(a), ref_of(a, 1), &r, 0) == 0 ? reply_ok(text) : reply_err(rk_errno(id_of(a)));
      }},
@@ -91,7 +89,7 @@ const RegisterCommand commands[] = {
        for (uint32_t seq = 0; seq < count; ++seq) {
          const std::string text = numbered(writer, seq);
          rk_message_record r{};
-         r.data = addr(text.data());
+         r.data = const_cast<char*>(text.data());
          r.length = static_cast<uint16_t>(text.size());
          mark(r, writer, seq);
          if (rk_write_app_mbx(id_of(a), id_of(a, 1), ref, &r) != 0) {
@@ -121,7 +119,7 @@ const RegisterCommand commands[] = {
        }
        while (received < total) {
          rk_message_record r{};
-         r.data = addr(buffer.data());
+         r.data = buffer.data();
          r.size = static_cast<uint16_t>(buffer.size());
          if (rk_read_mbx(id, ref, &r, 0) != 0) {
            // Empty: the lock is held from the read to the wait, so no

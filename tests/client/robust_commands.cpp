@@ -108,7 +108,7 @@ const char* counters_fault(const uint32_t* v) {
 // A message whose data is a counter value.
 rk_message_record number_message(uint32_t* number) {
   rk_message_record r{};
-  r.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(number));
+  r.data = number;
   r.size = r.length = sizeof *number;
   return r;
 }

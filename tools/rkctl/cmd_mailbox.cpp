@@ -29,7 +29,7 @@ int send_message(const Target& target, const std::string& tag, const std::string
   if (message.size() > 63458) throw Failure("rkctl send: a message holds at most 63458 bytes");
   rk_message_record r;
   memset(&r, 0, sizeof r);
-  r.data = message.empty() ? 0 : static_cast<uint32_t>(reinterpret_cast<uintptr_t>(message.data()));
+  r.data = message.empty() ? nullptr : const_cast<char*>(message.data());
   r.size = r.length = static_cast<uint16_t>(message.size());
   if (rk_write_mbx(s.id(), t.ref, &r) != 0) throw Failure("rkctl send: " + error_text(rk_errno(s.id())));
   return 0;

@@ -2,6 +2,7 @@
 // client by its task name.
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "tools/rkctl/commands.h"
@@ -17,9 +18,11 @@ int signal_number(const std::string& s) {
   if (strcasecmp(s.c_str(), "term") == 0) return 1;
   if (strcasecmp(s.c_str(), "list") == 0) return 2;
   if (strcasecmp(s.c_str(), "owner") == 0) return 3;
+  // long long: 64 bits on every target, so a text means the same everywhere.
   char* end = nullptr;
-  const long n = strtol(s.c_str(), &end, 10);
-  if (s.empty() || *end != '\0' || n < 0 || n > 31) {
+  errno = 0;
+  const long long n = strtoll(s.c_str(), &end, 10);
+  if (s.empty() || *end != '\0' || errno != 0 || n < 0 || n > 31) {
     throw Failure("rkctl signal: " + s + ": a signal is 0..31, term, list or owner");
   }
   return static_cast<int>(n);

@@ -38,7 +38,7 @@ struct Watched {
 
 }  // namespace
 
-int watch_tags(const Target& target, const std::vector<std::string>& names, bool take, long count) {
+int watch_tags(const Target& target, const std::vector<std::string>& names, bool take, int64_t count) {
   Session s(target);
   const std::vector<NamedTag> tags = resolve_tags(names);
   std::vector<rk_tag_ref> refs;
@@ -48,7 +48,7 @@ int watch_tags(const Target& target, const std::vector<std::string>& names, bool
     refs.push_back(tags[i].ref);
     watched[i].one = {tags[i]};
     watched[i].value = std::make_unique<PackedValues>(watched[i].one);
-    room = std::max<size_t>(room, tags[i].type.usiz);
+    room = std::max(room, element_size(tags[i].type));
   }
   const auto n = static_cast<uint32_t>(refs.size());
   const rk_client_id id = s.id();
@@ -71,10 +71,10 @@ int watch_tags(const Target& target, const std::vector<std::string>& names, bool
   std::vector<char> text(65535);
   std::vector<uint8_t> buffer(std::max<size_t>(room, sizeof(rk_message_record)));
   uint32_t position = 0;
-  long shown = 0;
+  int64_t shown = 0;
   while (count == 0 || shown < count) {
     // A string read lands in our text buffer; whatever else is read overwrites the descriptor.
-    const rk_string_desc d{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text.data())), 65535, 0};
+    const rk_string_desc d{text.data(), 65535, 0};
     memcpy(buffer.data(), &d, sizeof d);
     if (position >= n) position = 0;   // a scan that found nothing leaves it at the end
     if (rk_change_wait(id, refs.data(), n, &position, buffer.data()) != 0) {
@@ -107,7 +107,7 @@ int watch_tags(const Target& target, const std::vector<std::string>& names, bool
         watched[i].seen = total;
       }
     } else {
-      memcpy(watched[i].value->data(), buffer.data(), t.type.usiz);
+      memcpy(watched[i].value->data(), buffer.data(), element_size(t.type));
       printf("%s %s = %s\n", now_text().c_str(), t.name.c_str(), watched[i].value->text(0).c_str());
       ++shown;
     }

@@ -2,6 +2,7 @@
 // the exit code and throws Failure for a one-line error.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ int dump_table(const std::string& rtdb, DumpTable table, bool json);
 int get_tags(const Target& target, const std::vector<std::string>& tags, bool json);
 int set_tags(const Target& target, const std::vector<std::string>& assignments);
 // count 0: until Ctrl-C.
-int watch_tags(const Target& target, const std::vector<std::string>& tags, bool take, long count);
+int watch_tags(const Target& target, const std::vector<std::string>& tags, bool take, int64_t count);
 int send_message(const Target& target, const std::string& tag, const std::string& message);
 int list_mailbox(const Target& target, const std::string& tag, bool take, bool json);
 int post_signal(const Target& target, const std::string& name, const std::string& signal);

@@ -62,7 +62,7 @@ bool take_message(rk_client_id id, rk_tag_ref ref, std::string* data) {
   std::vector<char> buffer(65535);
   rk_message_record r;
   memset(&r, 0, sizeof r);
-  r.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer.data()));
+  r.data = buffer.data();
   r.size = static_cast<uint16_t>(buffer.size());
   if (rk_read_mbx(id, ref, &r, 0) != 0) {
     if (rk_errno(id) == 36) return false;

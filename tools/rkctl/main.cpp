@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   c_set->callback([&] { code = set_tags(target, words); });
 
   bool take = false;
-  long count = 0;
+  int64_t count = 0;
   auto* c_watch = app.add_subcommand("watch", "Print every change of the tags until Ctrl-C");
   target_options(c_watch, &target);
   c_watch->add_flag("--take", take, "take mailbox messages (and show their data) instead of looking at them");

@@ -76,8 +76,11 @@ constexpr uint32_t kMaxSegments = 65535 - 400;
 constexpr uint32_t kMaxMemories = 65535;
 constexpr size_t kClientSlots = 30;       // slots 1..30 of an instance
 
-// The value bytes a caller passes for a tag of each kind.
-uint16_t caller_size(Kind kind, uint16_t size);
+// The usiz the type table gets for a tag of each kind: a plain value's
+// bytes, 2 for digital, and for strings and mailboxes the 32-bit record
+// sizes 8 and 22, so that an RTDB is the same bytes whichever target made it
+// (every process lays its buffers out by its own records, whatever usiz says).
+uint16_t table_usiz(Kind kind, uint16_t size);
 
 const char* kind_word(Kind kind);
 const char* class_word(TypeClass type_class);

@@ -6,12 +6,12 @@
 
 namespace rkctl {
 
-uint16_t caller_size(Kind kind, uint16_t size) {
+uint16_t table_usiz(Kind kind, uint16_t size) {
   switch (kind) {
     case Kind::bytes: return size;
     case Kind::digital: return 2;
-    case Kind::string: return 8;    // the string descriptor
-    case Kind::mailbox: return 22;  // the message record
+    case Kind::string: return 8;    // a 32-bit string descriptor
+    case Kind::mailbox: return 22;  // a 32-bit message record
   }
   return 0;
 }

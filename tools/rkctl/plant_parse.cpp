@@ -200,7 +200,7 @@ void read_types(Reader& r, const toml::table& root, Plant& p) {
       case Kind::digital:
       case Kind::mailbox:
         if (size != nullptr) r.error(size, 0, w + "size", std::string("not taken by kind ") + kind_word(ty.kind));
-        ty.size = caller_size(ty.kind, 0);
+        ty.size = table_usiz(ty.kind, 0);
         break;
     }
     ty.type_class = r.word<TypeClass>(*t, w, "class",

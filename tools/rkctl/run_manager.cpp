@@ -95,7 +95,7 @@ class Run {
       memset(&e, 0, sizeof e);
       e.stat = static_cast<uint16_t>(t.kind);
       e.max = t.count;
-      e.usiz = caller_size(t.kind, t.size);
+      e.usiz = table_usiz(t.kind, t.size);
       e.type_class = static_cast<uint16_t>(t.type_class);
       e.per_app = t.per_app ? 1 : 0;
       memcpy(e.name, t.name.data(), std::min(t.name.size(), sizeof e.name));
@@ -138,7 +138,7 @@ class Run {
       std::vector<rk_string_desc> values(ty.count);
       for (uint16_t i = 0; i < ty.count; ++i) {
         refs[i] = rk_tag_ref{static_cast<uint16_t>(t), i};
-        values[i] = rk_string_desc{0, ty.size, 0};
+        values[i] = rk_string_desc{nullptr, ty.size, 0};
       }
       const size_t targets = ty.per_app ? apps_.size() : 1;
       for (size_t a = 0; a < targets; ++a) {

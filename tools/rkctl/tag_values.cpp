@@ -1,5 +1,6 @@
 #include "tools/rkctl/tag_values.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -66,6 +67,15 @@ long long integer(const std::string& tag, const std::string& v, long long lo, lo
 
 }  // namespace
 
+size_t element_size(const TypeInfo& t) {
+  switch (t.stat) {
+    case kDigital: return sizeof(uint16_t);
+    case kString: return sizeof(rk_string_desc);
+    case kMailbox: return sizeof(rk_message_record);
+    default: return t.usiz;
+  }
+}
+
 std::string printable(const char* data, size_t length) {
   std::string s;
   for (size_t i = 0; i < length; ++i) {
@@ -85,15 +95,14 @@ PackedValues::PackedValues(const std::vector<NamedTag>& tags) : tags_(tags) {
   size_t at = 0;
   for (const NamedTag& t : tags) {
     offsets_.push_back(at);
-    at += t.type.usiz;
+    at += element_size(t.type);
   }
   bytes_.assign(at, 0);
   texts_.resize(tags.size());
   for (size_t i = 0; i < tags.size(); ++i) {
     if (tags[i].type.stat != kString) continue;
     texts_[i] = std::make_unique<std::vector<char>>(kTextRoom, '\0');
-    rk_string_desc d{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(texts_[i]->data())),
-                     static_cast<uint16_t>(kTextRoom), 0};
+    rk_string_desc d{texts_[i]->data(), static_cast<uint16_t>(kTextRoom), 0};
     store(&bytes_[offsets_[i]], d);
   }
 }
@@ -105,11 +114,11 @@ std::string PackedValues::text(size_t i) const {
     case kDigital: return load<uint16_t>(p) != 0 ? "1" : "0";
     case kString: {
       const auto d = load<rk_string_desc>(p);
-      return d.buffer != 0 ? printable(reinterpret_cast<const char*>(d.buffer), d.length) : "";
+      return d.buffer != nullptr ? printable(d.buffer, std::min(d.length, d.size)) : "";
     }
     case kMailbox: {
       const auto m = load<rk_message_record>(p);
-      return m.data != 0 ? printable(reinterpret_cast<const char*>(m.data), m.length)
+      return m.data != nullptr ? printable(static_cast<const char*>(m.data), m.length)
                          : "(message of " + std::to_string(m.length) + " bytes)";
     }
     default:
@@ -153,14 +162,14 @@ void PackedValues::set(size_t i, const std::string& v) {
     case kMailbox: {
       if (v.size() > kTextRoom) throw Failure("rkctl: " + tag.name + ": text too long");
       texts_[i] = std::make_unique<std::vector<char>>(v.begin(), v.end());
-      const auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(texts_[i]->data()));
+      char* address = v.empty() ? nullptr : texts_[i]->data();
       const auto n = static_cast<uint16_t>(v.size());
       if (t.stat == kString) {
-        store(p, rk_string_desc{v.empty() ? 0 : address, n, n});
+        store(p, rk_string_desc{address, n, n});
       } else {
         rk_message_record m;
         memset(&m, 0, sizeof m);
-        m.data = v.empty() ? 0 : address;
+        m.data = address;
         m.size = n;
         m.length = n;
         store(p, m);

@@ -32,6 +32,12 @@ class PackedValues {
   std::vector<std::unique_ptr<std::vector<char>>> texts_;   // string and message data
 };
 
+// Bytes one value of the type takes in a packed buffer of this process:
+// plain values their usiz, digital values a uint16_t, strings and messages
+// our own rk_string_desc and rk_message_record, whatever the table's usiz
+// says (a 32-bit creator writes 8 and 22 there).
+size_t element_size(const TypeInfo& t);
+
 // Message data shown as text: printable bytes as they are, others as \xNN.
 std::string printable(const char* data, size_t length);
 
