@@ -126,7 +126,8 @@ TEST_F(NoOverwriteTest, AProtectedElementKeepsAValueTheWriterHasNotSeen) {
     EXPECT_EQ(shown(ref), c.b.shown);
     EXPECT_TRUE(mine()) << "a kept element changes no bit";
 
-    uint8_t scratch[8] = {};   // a string goes nowhere: its descriptor has no buffer
+    // Room for any element; a string goes nowhere: its descriptor has no buffer.
+    uint8_t scratch[sizeof(rk_string_desc) > sizeof(double) ? sizeof(rk_string_desc) : sizeof(double)] = {};
     ASSERT_EQ(rk_read(kMe, &ref, 1, scratch), 0);
     EXPECT_EQ(write(c.a, &on), 0) << "once read: stored";
     EXPECT_EQ(shown(ref), c.a.shown);
