@@ -127,6 +127,7 @@ TEST_F(ForeignObjectsTest, ASharedKgdIsUsedOnlyWhileItChecksOut) {
       {"application blocks below every segment", offsetof(Kgd, app_blocks), 0x1000},
       {"event-handle table above every segment", offsetof(Kgd, event_table), 0xFFFF0000},
       {"more applications than segment 0 holds", offsetof(Kgd, napps), 0x10000},
+      {"more applications running than there are", offsetof(Kgd, running_apps), 0x10001},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
