@@ -11,6 +11,8 @@ namespace rk {
 namespace {
 
 constexpr uint32_t kBlockHeader = sizeof(DbrtBlockHeader);
+// The largest array a segment below 4 GiB could hold, with its headers.
+constexpr uint64_t kMaxArrayBytes = 0xFFFFFFFFu - 64;
 
 // Existing types may only gain tags; everything else about them, the
 // per-application flag included, must stay as it is. The usiz of a string or
@@ -48,8 +50,12 @@ int check_kinds(TypeEntry* req, uint32_t count) {
     const int32_t ksiz = value_ksiz(t.stat, t.usiz);
     if (ksiz < 0) return kErrBadTag;
     t.ksiz = static_cast<uint16_t>(ksiz);
+    // Counted in 64 bits: 65535 values of 65534 bytes do not fit 32, and an
+    // array that does not fit one segment cannot be placed.
+    const uint64_t values = (uint64_t{t.ksiz} + 4) * t.max;
+    if (values > kMaxArrayBytes) return kErrNoMemory;
     t.change_bytes = t.max * sizeof(ChangeEntry);
-    t.value_bytes = (t.ksiz + 4u) * t.max;
+    t.value_bytes = static_cast<uint32_t>(values);
   }
   return 0;
 }
@@ -107,7 +113,7 @@ int place_all(Kgd* kgd, const TypeEntry* req, uint32_t count) {
     shortfall = place_until_stuck(kgd, req, count);
   }
   if (shortfall != 0) {
-    if (shortfall > 0xFFFFFFFFu - 64 || dbrt_add_segment(kgd, static_cast<uint32_t>(shortfall)) == nullptr) {
+    if (shortfall > kMaxArrayBytes || dbrt_add_segment(kgd, static_cast<uint32_t>(shortfall)) == nullptr) {
       return kErrNoMemory;
     }
     shortfall = place_until_stuck(kgd, req, count);

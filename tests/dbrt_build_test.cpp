@@ -101,6 +101,7 @@ TEST_F(DbrtBuildTest, TableChecks) {
       {"string of 6", [](auto& t) { t.push_back(type_entry("S", 2, 1, 6)); }, kErrBadTag},
       {"message of 20", [](auto& t) { t.push_back(type_entry("M", 3, 1, 20)); }, kErrBadTag},
       {"unknown kind", [](auto& t) { t.push_back(type_entry("U", 4, 1, 2)); }, kErrBadTag},
+      {"values past 4 GiB", [](auto& t) { t.push_back(type_entry("HUGE", 0, 65535, 65534)); }, kErrNoMemory},
       {"200 types", [](auto& t) { t.resize(200, type_entry("X", 0, 0, 2)); }, kErrIncompatible},
   };
   for (const Case& c : cases) {

@@ -124,7 +124,12 @@ TEST_F(LifecycleTest, FailedCreationLeavesNothingAndARetryWorks) {
   struct {
     std::vector<rk_type_entry> types;
     int result;
-  } failures[] = {{{}, -48}, {{type_entry("BAD", 0, 4, 3)}, -9}};
+  } failures[] = {
+      {{}, -48},
+      {{type_entry("BAD", 0, 4, 3)}, -9},
+      // 65535 values of 65534 bytes: more than 4 GiB, counted without wrapping.
+      {{type_entry("HUGE", 0, 65535, 65534)}, -2},
+  };
   for (auto& f : failures) {
     EXPECT_EQ(create("Plant", f.types), f.result);
     EXPECT_EQ(kgd(), nullptr);
