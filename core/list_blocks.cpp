@@ -3,6 +3,7 @@
 #include "core/client_ids.h"
 #include "core/db_lock.h"
 #include "core/kernel_mutex.h"
+#include "core/segments.h"
 #include "platform/clock.h"
 #include "storage/kernel_memory.h"
 
@@ -20,6 +21,9 @@ ListBlock detach_list(CptEntry* e) {
 bool free_list_if_unlocked(Kgd* kgd, const ListBlock& block) {
   if (!block.held) return true;
   if (kgd->lock_holder != 0) return false;
+  // A process that has only just attached maps the segments at its first
+  // grant of the lock: the block's may not be mapped here yet.
+  if (!map_new_segments(nullptr)) return false;
   mem_free(kgd, block.handle);
   return true;
 }

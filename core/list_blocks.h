@@ -21,8 +21,10 @@ ListBlock detach_list(CptEntry* e);
 
 // Frees a detached block now if nobody holds the database lock: the lock is
 // granted only under the kernel mutex, so no client is inside the memory
-// pools meanwhile. True when the block is gone (or there was none); false
-// leaves it to the caller. Kernel mutex held.
+// pools meanwhile. The segments this process does not map yet are mapped
+// first. True when the block is gone (or there was none); false leaves it
+// to the caller (also when a segment cannot be mapped here). Kernel mutex
+// held.
 bool free_list_if_unlocked(Kgd* kgd, const ListBlock& block);
 
 // Frees the blocks that free_list_if_unlocked left, each once nobody holds

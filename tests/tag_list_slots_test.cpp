@@ -101,6 +101,23 @@ TEST_F(TagListSlotsTest, ARegistrationWhileTheLockIsHeldFreesTheBlockOnceItGetsT
   EXPECT_EQ(pool_check(kgd_), "");
 }
 
+// The process that takes the slot over may not have mapped the segment the
+// block lies in yet (it maps segments at its first grant of the lock): the
+// block is freed all the same, without a crash and without a leak.
+TEST_F(TagListSlotsTest, ANewProcessFreesTheListOfAKilledClientOfTheSlot) {
+  Client& first = client();
+  ASSERT_EQ(first.call("procinitapp PUMP Plant OPS A"), "ok 3");
+  const rk_tag_ref refs[] = {{0, 1}, {0, 2}};
+  ASSERT_EQ(rk_set_tag_list(0x0003, "PUMP", refs, 2), 0);
+  ASSERT_EQ(blocks(), 1u);
+  first.kill_hard();
+  Client& second = client();
+  EXPECT_EQ(second.call("procinitapp PUMP Plant OPS A"), "ok 3");
+  EXPECT_EQ(val(entry(0x0003).list_count), 0);
+  EXPECT_EQ(blocks(), 0u);
+  EXPECT_EQ(pool_check(kgd_), "");
+}
+
 TEST_F(TagListSlotsTest, ARestartedInstanceFreesTheListsOfItsEarlierClients) {
   ASSERT_EQ(pump_with_list("B"), 0x0103);
   ASSERT_EQ(blocks(), 1u);
