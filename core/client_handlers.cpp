@@ -30,12 +30,16 @@ rk_attr_handler client_handler(rk_client_id id, uint32_t bit) {
   return row == nullptr || bit >= 32 ? nullptr : row->fn[slot_of(id)][bit];
 }
 
-bool set_client_handler(rk_client_id id, uint32_t bit, rk_attr_handler handler) {
+bool make_client_handlers(rk_client_id id) {
   const uint32_t app = id >> 8;
-  if (app >= kMaxApps || slot_of(id) >= kSlots || bit >= 32) return false;
+  if (app >= kMaxApps || slot_of(id) >= kSlots) return false;
   if (g_rows[app] == nullptr) g_rows[app] = new (std::nothrow) AppHandlers{};
-  if (g_rows[app] == nullptr) return false;
-  g_rows[app]->fn[slot_of(id)][bit] = handler;
+  return g_rows[app] != nullptr;
+}
+
+bool set_client_handler(rk_client_id id, uint32_t bit, rk_attr_handler handler) {
+  if (bit >= 32 || !make_client_handlers(id)) return false;
+  g_rows[id >> 8]->fn[slot_of(id)][bit] = handler;
   return true;
 }
 

@@ -20,6 +20,10 @@ namespace rk {
 // process, null when none is installed.
 rk_attr_handler client_handler(rk_client_id id, uint32_t bit);
 
+// Makes the table that holds client `id`'s handlers, if this process has
+// none yet; false when it cannot be allocated (or the id names no slot).
+bool make_client_handlers(rk_client_id id);
+
 // Installs or replaces it; false when the table cannot be allocated.
 bool set_client_handler(rk_client_id id, uint32_t bit, rk_attr_handler handler);
 

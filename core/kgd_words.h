@@ -64,6 +64,11 @@ inline int32_t load_running_apps(const Kgd* kgd) {
   return __atomic_load_n(kgd_words_detail::word<int16_t>(kgd, kgd_words_detail::kRunningApps), __ATOMIC_SEQ_CST);
 }
 
+// The aligned u16 that holds the whole of lock_slow.
+inline uint16_t* lock_slow_word(const Kgd* kgd) {
+  return kgd_words_detail::word<uint16_t>(kgd, kgd_words_detail::kLockSlow);
+}
+
 // Compares the database lock's holder with `expected` and, when they are
 // equal, makes it `desired`; a full barrier either way.
 inline bool swap_lock_holder(Kgd* kgd, Addr expected, Addr desired) {
@@ -77,21 +82,6 @@ inline bool swap_lock_holder(Kgd* kgd, Addr expected, Addr desired) {
     if (((want & kHolderMask) >> kHolderShift) != expected) return false;
     seen = want;  // only the neighbours changed under the swap: again
   }
-}
-
-inline uint32_t load_lock_slow(const Kgd* kgd) {
-  return __atomic_load_n(kgd_words_detail::word<uint16_t>(kgd, kgd_words_detail::kLockSlow), __ATOMIC_SEQ_CST);
-}
-
-// Sets the mark as a full barrier.
-inline void set_lock_slow(Kgd* kgd) {
-  __atomic_exchange_n(kgd_words_detail::word<uint16_t>(kgd, kgd_words_detail::kLockSlow), uint16_t{1},
-                      __ATOMIC_SEQ_CST);
-}
-
-inline void clear_lock_slow_word(Kgd* kgd) {
-  __atomic_store_n(kgd_words_detail::word<uint16_t>(kgd, kgd_words_detail::kLockSlow), uint16_t{0},
-                   __ATOMIC_RELEASE);
 }
 
 }  // namespace rk

@@ -33,17 +33,17 @@ inline bool drop_lock(Kgd* kgd, const CptEntry* entry) {
 
 // Whether takes and gives must go through the kernel mutex now.
 inline bool lock_is_slow(const Kgd* kgd) {
-  return load_lock_slow(kgd) != 0;
+  return __atomic_load_n(lock_slow_word(kgd), __ATOMIC_SEQ_CST) != 0;
 }
 
 // Kernel mutex just taken: sets the mark, as a full barrier.
 inline void mark_lock_slow(Kgd* kgd) {
-  set_lock_slow(kgd);
+  __atomic_exchange_n(lock_slow_word(kgd), uint16_t{1}, __ATOMIC_SEQ_CST);
 }
 
 // Kernel mutex about to be given back with nobody queued for the lock.
 inline void clear_lock_slow(Kgd* kgd) {
-  clear_lock_slow_word(kgd);
+  __atomic_store_n(lock_slow_word(kgd), uint16_t{0}, __ATOMIC_RELEASE);
 }
 
 }  // namespace rk

@@ -315,7 +315,7 @@ RK_CHECK_OFFSET(AppData, reserved, 124);
 constexpr uint16_t kKindPlain = 0;     // the value bytes themselves
 constexpr uint16_t kKindDigital = 1;   // bit 31 of the change word, no kernel bytes
 constexpr uint16_t kKindString = 2;    // a StringDesc
-constexpr uint16_t kKindMessage = 3;   // a MsgQueue; callers pass MessageRecords
+constexpr uint16_t kKindMessage = 3;   // a MsgQueue; callers pass rk_message_records
 
 constexpr int kTypeSlots = 200;        // type table capacity and pair array length
 constexpr uint16_t kDigitalUsiz = 2;   // callers see a digital value as a u16 0 or 1
@@ -348,6 +348,13 @@ constexpr uint16_t kStringUsiz32 = 8;
 constexpr uint16_t kStringUsiz64 = 12;
 constexpr uint16_t kMessageUsiz32 = 22;
 constexpr uint16_t kMessageUsiz64 = 26;
+
+// Whether usiz is one a string (mailbox) type may give.
+constexpr bool record_usiz(uint16_t stat, uint16_t usiz) {
+  if (stat == kKindString) return usiz == kStringUsiz32 || usiz == kStringUsiz64;
+  if (stat == kKindMessage) return usiz == kMessageUsiz32 || usiz == kMessageUsiz64;
+  return false;
+}
 
 // Bytes that one element of a type takes in a buffer of this process, the
 // only size any call steps by: a plain value its usiz, a digital value a

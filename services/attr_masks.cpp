@@ -31,7 +31,7 @@ int set_mask(rk_client_id id, uint32_t count, const uint32_t* bits, const rk_att
   if (e == nullptr) return -1;
   if (bits == nullptr || handlers == nullptr) return refuse_call(e, kErrNullArg);
   // The process's table is made before anything changes.
-  if (!set_client_handler(id, 0, client_handler(id, 0))) return refuse_call(e, kErrNoMemory);
+  if (!make_client_handlers(id)) return refuse_call(e, kErrNoMemory);
   Kgd* kgd = attachment().kgd;
   if (db_lock(kgd, e, id) != 0) return -1;
   bool bit0 = false;

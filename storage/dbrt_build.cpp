@@ -157,10 +157,8 @@ int32_t value_ksiz(uint16_t stat, uint16_t usiz) {
     case kKindPlain: return usiz != 0 && usiz % 2 == 0 ? usiz : -1;
     case kKindDigital: return usiz == kDigitalUsiz ? 0 : -1;
     // A string or mailbox type may come from a 32-bit or a 64-bit writer.
-    case kKindString:
-      return usiz == kStringUsiz32 || usiz == kStringUsiz64 ? int32_t{sizeof(StringDesc)} : -1;
-    case kKindMessage:
-      return usiz == kMessageUsiz32 || usiz == kMessageUsiz64 ? int32_t{sizeof(MsgQueue)} : -1;
+    case kKindString: return record_usiz(stat, usiz) ? int32_t{sizeof(StringDesc)} : -1;
+    case kKindMessage: return record_usiz(stat, usiz) ? int32_t{sizeof(MsgQueue)} : -1;
     default: return -1;
   }
 }

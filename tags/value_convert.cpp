@@ -127,7 +127,7 @@ bool kind_suits_class(const TypeEntry& type, int16_t cls) {
   switch (type.stat) {
     case kKindDigital: return cls == kClassDigital && usiz == kDigitalUsiz;
     case kKindString:
-      return cls == kClassString && (usiz == kStringUsiz32 || usiz == kStringUsiz64) && ksiz == sizeof(StringDesc);
+      return cls == kClassString && record_usiz(type.stat, usiz) && ksiz == sizeof(StringDesc);
     case kKindPlain:
       return (cls == kClassInt16 || cls == kClassDouble || cls == kClassInt32) && usiz == bytes && ksiz == bytes;
     default: return false;
