@@ -25,17 +25,6 @@ Slot slot_of_entry(const Kgd* kgd, const CptEntry* entry) {
 
 uint32_t started(const Kgd* kgd, Slot s) { return app_data_of(kgd, s.app)->started[s.slot]; }
 
-// This process's start time, read once (again in a forked child).
-uint32_t own_start() {
-  static uint32_t pid = 0;
-  static uint32_t start = 0;
-  if (pid != os::process_id()) {
-    pid = os::process_id();
-    start = os::process_start_time(pid);
-  }
-  return start;
-}
-
 bool live(const CptEntry& e) { return (e.stat & kStatLive) != 0; }
 
 }  // namespace
@@ -43,7 +32,7 @@ bool live(const CptEntry& e) { return (e.stat & kStatLive) != 0; }
 void note_registered(Kgd* kgd, CptEntry* entry) {
   if (client_id_of(kgd, entry) < 0) return;
   const Slot s = slot_of_entry(kgd, entry);
-  app_data_of(kgd, s.app)->started[s.slot] = own_start();
+  app_data_of(kgd, s.app)->started[s.slot] = os::own_start_time();
 }
 
 void forget_start(Kgd* kgd, const CptEntry* entry) {

@@ -3,6 +3,7 @@
 #include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
+#include "core/intent_record.h"
 #include "core/lock_queue.h"
 #include "core/lock_repair.h"
 #include "core/lock_word.h"
@@ -93,8 +94,11 @@ int kmutex_take(int32_t id) {
   remember(kgd, key, pid);
   ++kgd->mtx_depth;
   // The owner died inside: what it was changing is made whole before
-  // anything else reads it.
-  if (abandoned) repair_lock_state(kgd);
+  // anything else reads it, its own tables first.
+  if (abandoned) {
+    intent_repair(kgd, kMutexIntent, false);
+    repair_lock_state(kgd);
+  }
   return 0;
 }
 

@@ -42,6 +42,7 @@ Segment0Plan plan_segment0(uint64_t apps, uint64_t kusrs, uint64_t maxsegs, uint
   p.hist_ids = take(kHistoryCap * sizeof(uint16_t));
   p.hist_pids = take(kHistoryCap * sizeof(uint32_t));
   p.event_table = take(apps * kSlots * apps * kSlots * sizeof(uint32_t));
+  p.intents = take(sizeof(IntentArea) + kIntentBytes);
   p.size = used;
   return p;
 }
@@ -61,14 +62,18 @@ bool kgd_trusted(const Kgd* kgd, uint32_t size, uint32_t index, bool own) {
   const Addr expected[] = {base + static_cast<Addr>(p.kusr_table), base + static_cast<Addr>(p.app_blocks),
                            base + static_cast<Addr>(p.mem_table),  base + static_cast<Addr>(p.app_data),
                            base + static_cast<Addr>(p.type_table), base + static_cast<Addr>(p.hist_ids),
-                           base + static_cast<Addr>(p.hist_pids),  base + static_cast<Addr>(p.event_table)};
+                           base + static_cast<Addr>(p.hist_pids),  base + static_cast<Addr>(p.event_table),
+                           base + static_cast<Addr>(p.intents)};
   const Addr found[] = {kgd->kusr_table, kgd->app_blocks, kgd->mem_table, kgd->app_data,
-                        kgd->type_table, kgd->hist_ids,   kgd->hist_pids, kgd->event_table};
+                        kgd->type_table, kgd->hist_ids,   kgd->hist_pids, kgd->event_table,
+                        kgd->intents};
   if (memcmp(expected, found, sizeof expected) != 0) return false;
   for (uint32_t a = 0; a < kgd->napps; ++a) {
     const AppBlock* app = app_block(kgd, a);
     if (app->pairs != base + p.pairs + a * kPairBytes || app->kusr >= kgd->nkusrs) return false;
   }
+  const IntentArea* intents = at<IntentArea>(kgd->intents);
+  if (intents->buffer != kgd->intents + sizeof(IntentArea) || intents->capacity != kIntentBytes) return false;
   return entry_or_none(kgd, kgd->lock_holder) && entry_or_none(kgd, kgd->queue_head);
 }
 

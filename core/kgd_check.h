@@ -13,7 +13,7 @@ namespace rk {
 // Where creation lays the fixed tables of segment 0, in bytes from its base,
 // and the size of segment 0.
 struct Segment0Plan {
-  uint64_t kusr_table, app_blocks, mem_table, app_data, type_table, pairs, hist_ids, hist_pids, event_table;
+  uint64_t kusr_table, app_blocks, mem_table, app_data, type_table, pairs, hist_ids, hist_pids, event_table, intents;
   uint64_t size;
 };
 

@@ -4,6 +4,7 @@
 
 #include "core/client_events.h"
 #include "core/client_ids.h"
+#include "core/intent_record.h"
 #include "core/kernel_mutex.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
@@ -159,6 +160,11 @@ thread_local std::vector<DeferredWake> t_wakes;
 }  // namespace
 
 void hand_over(Kgd* kgd, int32_t giver) {
+  // A holder that died inside an update of shared data left it to be made
+  // whole before anybody else takes the lock.
+  if (const IntentRecord* r = intent_record(kgd, kDataIntent); r != nullptr && r->state != 0) {
+    intent_repair(kgd, kDataIntent, true);
+  }
   // The new holder owns the lock from here on; its event only wakes it, and
   // must, whoever gives.
   CptEntry* next = dequeue(kgd, kWaitLock);

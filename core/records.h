@@ -102,7 +102,7 @@ struct Kgd {
   ConfigTime config_time;
   AttrRecord attrs[kAttrSlots];
   uint8_t reserved1654[2048 - 1654];
-  Addr reserved2048;
+  Addr intents;             // the IntentArea, in segment 0
   uint32_t next_free;       // next free mapping address
   Addr event_table;         // event-handle table
   // The Kernel Segment Table follows at offset 2060.
@@ -163,7 +163,7 @@ RK_CHECK_OFFSET(Kgd, mbx_limit, 482);
 RK_CHECK_OFFSET(Kgd, config_time, 484);
 RK_CHECK_OFFSET(Kgd, attrs, 502);
 RK_CHECK_OFFSET(Kgd, reserved1654, 1654);
-RK_CHECK_OFFSET(Kgd, reserved2048, 2048);
+RK_CHECK_OFFSET(Kgd, intents, 2048);
 RK_CHECK_OFFSET(Kgd, next_free, 2052);
 RK_CHECK_OFFSET(Kgd, event_table, 2056);
 
@@ -580,6 +580,72 @@ static_assert(kDbrtSegOverhead == 28, "dbrt segment overhead");
 // A tag list is one memory block of count TagRefs in the setter's order; the
 // references must take fewer than this many bytes.
 constexpr uint32_t kTagListLimitBytes = 65536;
+
+// ---- Intent records ----
+//
+// An update of shared data that takes more than one store is announced in
+// an intent record first, so that whoever takes over from a process that
+// died inside it can finish or undo it. There are two records: one for the
+// data that the database lock guards (kernel memory, message queues, tag
+// values, segment space), one for the tables that only the kernel mutex
+// guards. Only the holder of the guarding lock writes a record.
+
+// The width bytes at addr held old before the update stored there.
+struct IntentWord {
+  Addr addr;
+  uint32_t old;
+  uint16_t width;          // 1, 2 or 4
+};
+RK_CHECK_SIZE(IntentWord, 10);
+
+constexpr uint16_t kIntentRedo = 8;
+
+// A copy that the repair finishes: len bytes from src to dst, done of them
+// copied, in pieces of at most chunk bytes taken in address order (dst lies
+// below src, so what a piece overwrites has been copied already); then the
+// redo words are stored.
+struct IntentMove {
+  Addr src;
+  Addr dst;
+  uint32_t len;
+  uint32_t chunk;
+  uint32_t done;
+  uint16_t nredo;
+  IntentWord redo[kIntentRedo];   // `old` holds the value to store
+};
+RK_CHECK_SIZE(IntentMove, 102);
+
+constexpr uint32_t kIntentWords = 64;
+constexpr uint16_t kIntentOpen = 1;
+
+struct IntentRecord {
+  uint16_t state;          // 0 idle, kIntentOpen while an update runs
+  uint16_t count;          // words logged
+  uint32_t pid;            // the updating process, with its start: a repair
+  uint32_t start;          // never undoes the update of a process that lives
+  Addr bytes_at;           // bytes whose old content waits in the area's buffer, 0 none
+  uint32_t bytes_len;
+  IntentMove move;         // src 0: none
+  IntentWord words[kIntentWords];
+};
+RK_CHECK_SIZE(IntentRecord, 762);
+RK_CHECK_OFFSET(IntentRecord, bytes_at, 12);
+RK_CHECK_OFFSET(IntentRecord, move, 20);
+RK_CHECK_OFFSET(IntentRecord, words, 122);
+
+enum IntentKind : uint32_t { kDataIntent = 0, kMutexIntent = 1 };
+
+// Old bytes of the widest value a cell holds: a plain value or a string's
+// text, at most 65535 bytes.
+constexpr uint32_t kIntentBytes = 65536;
+
+struct IntentArea {
+  IntentRecord records[2];   // by IntentKind
+  Addr buffer;               // kIntentBytes of segment 0, for old bytes
+  uint32_t capacity;
+};
+RK_CHECK_SIZE(IntentArea, 1532);
+RK_CHECK_OFFSET(IntentArea, buffer, 1524);
 
 #pragma pack(pop)
 

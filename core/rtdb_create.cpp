@@ -48,8 +48,13 @@ bool carve_tables(Kgd* kgd, SegEntry& seg0, uint32_t apps, uint32_t kusrs, uint3
   kgd->hist_ids = carve(seg0, kHistoryCap * 2);
   kgd->hist_pids = carve(seg0, kHistoryCap * 4);
   kgd->event_table = carve(seg0, apps * kSlots * apps * kSlots * 4);
+  kgd->intents = carve(seg0, sizeof(IntentArea) + kIntentBytes);
+  if (kgd->intents != 0) {
+    at<IntentArea>(kgd->intents)->buffer = kgd->intents + sizeof(IntentArea);
+    at<IntentArea>(kgd->intents)->capacity = kIntentBytes;
+  }
   kgd->hist_cap = kHistoryCap;
-  return kgd->type_table != 0 && kgd->hist_ids != 0 && kgd->hist_pids != 0 &&
+  return kgd->type_table != 0 && kgd->hist_ids != 0 && kgd->hist_pids != 0 && kgd->intents != 0 &&
          (apps == 0 || (kgd->app_blocks != 0 && kgd->event_table != 0));
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -87,6 +88,16 @@ uint32_t process_start_time(uint32_t pid) {
   return start_word(start);
 }
 
+uint32_t own_start_time() {
+  static uint32_t pid = 0;
+  static uint32_t start = 0;
+  if (pid != process_id()) {
+    pid = process_id();
+    start = process_start_time(pid);
+  }
+  return start;
+}
+
 bool process_alive(uint32_t pid, uint32_t start) {
   if (pid == 0) return false;
   char state = 0;
@@ -102,6 +113,11 @@ bool thread_gone(uint32_t tid) {
   uint64_t ticks = 0;
   const int found = read_stat(tid, &state, &ticks);
   return found == 0 || (found > 0 && (state == 'Z' || state == 'X'));
+}
+
+void kill_self() {
+  kill(getpid(), SIGKILL);
+  _exit(137);
 }
 
 std::string command_line() {

@@ -15,6 +15,10 @@ uint32_t process_id();
 // zombie has ended).
 uint32_t process_start_time(uint32_t pid);
 
+// This process's start time, as process_start_time gives it; cheap, read
+// once per process (again after a fork).
+uint32_t own_start_time();
+
 // Whether the process of that id runs and, when `start` is nonzero, is the
 // one that started then. A process that cannot be looked at counts as
 // running.
@@ -23,6 +27,9 @@ bool process_alive(uint32_t pid, uint32_t start);
 // Whether no thread of that id runs any more: there is none, or it has
 // ended. False when it cannot be told.
 bool thread_gone(uint32_t tid);
+
+// Ends this process at once with SIGKILL, as a kill from outside would.
+[[noreturn]] void kill_self();
 
 // The command line: the arguments joined by blanks.
 std::string command_line();

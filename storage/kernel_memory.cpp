@@ -4,7 +4,9 @@
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "core/crash_point.h"
 #include "core/errors.h"
+#include "core/intent_record.h"
 #include "core/segments.h"
 #include "storage/memory_pool.h"
 #include "rk.h"
@@ -21,12 +23,18 @@ int32_t add_pool(Kgd* kgd) {
   if (kgd->mem_table == 0 || kgd->nmems >= kgd->maxmems || kgd->nmems >= kMaxPools) return -1;
   const Addr base = new_segment(kPoolBytes);
   if (base == 0) return -1;
-  // Nothing of it is left for seg_reserve.
+  // Nothing of it is left for seg_reserve. Undone, the segment stays as
+  // segment space, which seg_reserve hands out.
   SegEntry* seg = seg_entry(kgd, kgd->nsegs - 1);
-  seg->used = kPoolBytes;
-  seg->free = 0;
-  mem_format(mem_pool(kgd, kgd->nmems), base);
-  return static_cast<int32_t>(kgd->nmems++);
+  RK_CRASH_POINT("pool.add.segment");
+  RK_LOGGED(seg, used, kPoolBytes);
+  RK_LOGGED(seg, free, 0);
+  // The pool's entry is not counted yet: nothing else reads it.
+  const uint32_t index = kgd->nmems;
+  mem_format(mem_pool(kgd, index), base);
+  RK_CRASH_POINT("pool.add.formatted");
+  RK_LOGGED(kgd, nmems, index + 1);
+  return static_cast<int32_t>(index);
 }
 
 // The pool an allocation of `units` goes to: the first with enough free
@@ -100,7 +108,11 @@ template <typename Op>
 int under_db_lock(rk_client_id id, Op op) {
   CptEntry* e = resolve_entry(resolve_app(id), id);
   if (e == nullptr || rk_lock(id) != 0) return -1;
-  const int error = op(attachment().kgd);
+  int error = 0;
+  {
+    Update update(attachment().kgd, kDataIntent);
+    error = op(attachment().kgd);
+  }
   const int released = rk_unlock(id);
   if (error == 0) return released == 0 ? 0 : -1;
   e->errnum = static_cast<int16_t>(error);

@@ -1,6 +1,7 @@
 // Looking into a mailbox and taking from it: rk_count_mbx, rk_query_mbx,
 // rk_read_mbx and rk_read_app_mbx. None of them wakes anybody.
 #include "core/errors.h"
+#include "core/intent_record.h"
 #include "rk.h"
 #include "storage/mailbox_call.h"
 #include "storage/msg_queue.h"
@@ -39,6 +40,7 @@ RK_API int rk_read_app_mbx(rk_client_id id, rk_client_id target, rk_tag_ref ref,
   int err = find_target_mailbox(call, target, record, ref, &app, &box);
   if (err == 0) {
     // The owner is judged by the caller's id, whichever application it reads.
+    Update update(call.kgd, kDataIntent);
     err = msg_queue_take(id, box.site.change, record, box.queue(), index);
     // A shared mailbox emptied here is empty in every application.
     if (err == 0) msg_queue_emptied(call.kgd, ref, box.queue());

@@ -4,6 +4,7 @@
 // clients waiting on it, as a tag change does: wake reason 2, so a client
 // that waits for a mailbox alone (rk_wait mode 2) is not released by a
 // write. A refused message wakes nobody.
+#include "core/intent_record.h"
 #include "rk.h"
 #include "storage/mailbox_call.h"
 #include "storage/msg_queue.h"
@@ -19,7 +20,10 @@ RK_API int rk_write_app_mbx(rk_client_id id, rk_client_id target, rk_tag_ref ref
   AppBlock* app = nullptr;
   Mailbox box;
   int err = find_target_mailbox(call, target, record, ref, &app, &box);
-  if (err == 0) err = msg_queue_put(id, box.site.change, box.queue(), record);
+  if (err == 0) {
+    Update update(call.kgd, kDataIntent);
+    err = msg_queue_put(id, box.site.change, box.queue(), record);
+  }
   if (err == 0) {
     WriteWake wake;
     wake.target = app;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/crash_point.h"
+#include "core/intent_record.h"
+
 namespace rk {
 
 namespace {
@@ -47,25 +50,31 @@ Addr mem_find_fit(const MemEntry& pool, uint16_t units) {
 uint16_t mem_take(MemEntry* pool, Addr block, uint16_t units) {
   PoolBlockHeader* taken = pool_block(block);
   if (taken->size_units > units) {
+    // The rest's header lies in free space until the split takes effect.
     const Addr rest = block + units * kPoolUnitBytes;
     write_free_header(rest, static_cast<uint16_t>(taken->size_units - units));
-    taken->size_units = units;
-    ++pool->nfree;
-    if (pool->last_block == block) pool->last_block = rest;
+    RK_CRASH_POINT("pool.take.rest");
+    RK_LOGGED(taken, size_units, units);
+    RK_LOGGED(pool, nfree, pool->nfree + 1);
+    if (pool->last_block == block) RK_LOGGED(pool, last_block, rest);
+    RK_CRASH_POINT("pool.take.split");
   }
   const uint16_t word = pool->next_slot | pool->generation;
-  taken->slot_word = word;
-  pool_slots(*pool)[word & kSlotNumberMask] = unit_of(*pool, block);
+  RK_LOGGED(taken, slot_word, word);
+  RK_CRASH_POINT("pool.take.header");
+  logged_store(&pool_slots(*pool)[word & kSlotNumberMask], unit_of(*pool, block));
+  RK_CRASH_POINT("pool.take.slot");
   memset(at<uint8_t>(block_payload(block)), 0, block_capacity(block));
 
-  ++pool->nused;
-  --pool->nfree;
-  pool->used_units += units;
-  pool->free_units -= units;
+  RK_LOGGED(pool, nused, pool->nused + 1);
+  RK_LOGGED(pool, nfree, pool->nfree - 1);
+  RK_LOGGED(pool, used_units, pool->used_units + units);
+  RK_LOGGED(pool, free_units, pool->free_units - units);
+  RK_CRASH_POINT("pool.take.counted");
   if (pool->nfree == 0) {
-    pool->first_free = 0;
+    RK_LOGGED(pool, first_free, 0);
   } else if (pool->first_free == block) {
-    pool->first_free = next_free_block(*pool, block);
+    RK_LOGGED(pool, first_free, next_free_block(*pool, block));
   }
   mem_next_slot(pool);
   return word;
@@ -73,7 +82,7 @@ uint16_t mem_take(MemEntry* pool, Addr block, uint16_t units) {
 
 void mem_next_slot(MemEntry* pool) {
   if (pool->nused >= kPoolSlots) {
-    pool->next_slot = kPoolFree;
+    RK_LOGGED(pool, next_slot, kPoolFree);
     return;
   }
   const uint16_t* slots = pool_slots(*pool);
@@ -81,23 +90,27 @@ void mem_next_slot(MemEntry* pool) {
   for (uint16_t i = 0; i < kPoolSlots; ++i) {
     const uint16_t s = static_cast<uint16_t>((start + i) % kPoolSlots);
     if (slots[s] == kPoolFree) {
-      pool->generation = static_cast<uint16_t>(pool->generation + kGenerationStep);
-      pool->next_slot = s;
+      RK_LOGGED(pool, generation, pool->generation + kGenerationStep);
+      RK_CRASH_POINT("pool.next_slot");
+      RK_LOGGED(pool, next_slot, s);
       return;
     }
   }
-  pool->next_slot = kPoolFree;
+  RK_LOGGED(pool, next_slot, kPoolFree);
 }
 
 void mem_release(MemEntry* pool, Addr block) {
   PoolBlockHeader* freed = pool_block(block);
-  pool_slots(*pool)[freed->slot_word & kSlotNumberMask] = kPoolFree;
-  freed->slot_word = kPoolFree;
-  if (pool->first_free == 0 || pool->first_free > block) pool->first_free = block;
-  --pool->nused;
-  ++pool->nfree;
-  pool->used_units -= freed->size_units;
-  pool->free_units += freed->size_units;
+  logged_store(&pool_slots(*pool)[freed->slot_word & kSlotNumberMask], kPoolFree);
+  RK_CRASH_POINT("pool.release.slot");
+  RK_LOGGED(freed, slot_word, kPoolFree);
+  RK_CRASH_POINT("pool.release.header");
+  if (pool->first_free == 0 || pool->first_free > block) RK_LOGGED(pool, first_free, block);
+  RK_LOGGED(pool, nused, pool->nused - 1);
+  RK_LOGGED(pool, nfree, pool->nfree + 1);
+  RK_LOGGED(pool, used_units, pool->used_units - freed->size_units);
+  RK_LOGGED(pool, free_units, pool->free_units + freed->size_units);
+  RK_CRASH_POINT("pool.release.counted");
   if (pool->next_slot == kPoolFree) mem_next_slot(pool);
 }
 
@@ -111,34 +124,61 @@ void mem_merge(MemEntry* pool, Addr block) {
     end = b;
   }
   if (count < 2) return;
-  pool_block(block)->size_units = units;
-  pool->nfree -= count - 1;
-  if (end == pool->last_block) pool->last_block = block;
+  RK_LOGGED(pool_block(block), size_units, units);
+  RK_CRASH_POINT("pool.merge.size");
+  RK_LOGGED(pool, nfree, pool->nfree - (count - 1));
+  if (end == pool->last_block) RK_LOGGED(pool, last_block, block);
 }
+
+namespace {
+
+// Slides the used block `next` down into the hole in front of it, header
+// and all, and puts the hole behind it; returns where the hole is now. The
+// copy is announced with what follows it (the block's slot, the hole's new
+// header, the pool's first free and last block), so that a repair finishes
+// the slide from where it stopped.
+Addr slide_down(MemEntry* pool, Addr hole, Addr next) {
+  const uint16_t hole_units = pool_block(hole)->size_units;
+  const uint16_t moved_units = pool_block(next)->size_units;
+  const uint16_t word = pool_block(next)->slot_word;
+  const Addr moved_hole = hole + moved_units * kPoolUnitBytes;
+  const PoolBlockHeader free_header{kPoolFree, hole_units, {}};
+  uint32_t header_words[sizeof free_header / 4];
+  memcpy(header_words, &free_header, sizeof free_header);
+
+  IntentWord redo[kIntentRedo];
+  uint16_t n = 0;
+  redo[n++] = IntentWord{addr_of(&pool_slots(*pool)[word & kSlotNumberMask]), unit_of(*pool, hole), 2};
+  for (uint32_t i = 0; i < sizeof free_header / 4; ++i) redo[n++] = IntentWord{moved_hole + 4 * i, header_words[i], 4};
+  if (pool->first_free == hole) redo[n++] = IntentWord{addr_of(pool) + static_cast<Addr>(offsetof(MemEntry, first_free)), moved_hole, 4};
+  if (pool->last_block == next) redo[n++] = IntentWord{addr_of(pool) + static_cast<Addr>(offsetof(MemEntry, last_block)), moved_hole, 4};
+  intent_move_begin(at<void>(hole), at<void>(next), moved_units * kPoolUnitBytes, redo, n);
+  RK_CRASH_POINT("pool.slide.begin");
+  intent_move_run();
+  RK_CRASH_POINT("pool.slide.done");
+  return moved_hole;
+}
+
+}  // namespace
 
 void mem_compact(MemEntry* pool) {
   if (pool->first_free == 0 || !block_is_free(pool->first_free)) return;
+  // Each merge and each slide leaves the pool whole: what one of them did
+  // is final once it is done, and nothing before them is undone with it.
   Addr hole = pool->first_free;
   while (hole < pool->last_block) {
     const Addr next = next_block(*pool, hole);
     if (next == 0) return;   // damaged: leave the pool as it is
     if (block_is_free(next)) {
       mem_merge(pool, hole);
-      continue;
+    } else {
+      hole = slide_down(pool, hole, next);
     }
-    // The used block moves down, header and all; the hole moves up behind it.
-    const uint16_t hole_units = pool_block(hole)->size_units;
-    const uint16_t moved_units = pool_block(next)->size_units;
-    memmove(at<uint8_t>(hole), at<uint8_t>(next), moved_units * kPoolUnitBytes);
-    pool_slots(*pool)[pool_block(hole)->slot_word & kSlotNumberMask] = unit_of(*pool, hole);
-    const Addr moved_hole = hole + moved_units * kPoolUnitBytes;
-    write_free_header(moved_hole, hole_units);
-    if (pool->first_free == hole) pool->first_free = moved_hole;
-    if (pool->last_block == next) pool->last_block = moved_hole;
-    hole = moved_hole;
+    intent_settle();
   }
-  pool->nfree = 1;
-  pool->first_free = pool->last_block = hole;
+  RK_LOGGED(pool, nfree, 1);
+  RK_LOGGED(pool, first_free, hole);
+  RK_LOGGED(pool, last_block, hole);
 }
 
 }  // namespace rk

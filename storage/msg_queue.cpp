@@ -5,7 +5,9 @@
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "core/crash_point.h"
 #include "core/errors.h"
+#include "core/intent_record.h"
 #include "services/signal_post.h"
 #include "storage/kernel_memory.h"
 
@@ -114,24 +116,26 @@ int msg_queue_take(uint16_t id, ChangeEntry* change, rk_message_record* record, 
   if (delivered != 0) memcpy(mine.data, data_of(m.block), delivered);
   *record = reader_record(m.block, mine.data, mine.size, delivered);
 
-  // The message leaves the chain before its block is freed: a client killed
-  // in between leaves a block to the pools, never a link to a freed block.
+  // The message leaves the chain, then its block is freed, as one update.
   const uint32_t next = m.block->next;
-  queue->queued_bytes = queue->queued_bytes - (length + kMsgBlockHeader);
-  queue->count = static_cast<uint16_t>(count - 1);
+  RK_LOGGED(queue, queued_bytes, queue->queued_bytes - (length + kMsgBlockHeader));
+  RK_CRASH_POINT("queue.take.bytes");
+  RK_LOGGED(queue, count, count - 1);
+  RK_CRASH_POINT("queue.take.count");
   if (index == 0) {
-    queue->head = next;
+    RK_LOGGED(queue, head, next);
     if (count == 1) {
-      queue->head = 0;
-      queue->tail = 0;
-      change->change_word = change->change_word & kDigitalBit;
+      RK_LOGGED(queue, head, 0);
+      RK_LOGGED(queue, tail, 0);
+      RK_LOGGED(change, change_word, change->change_word & kDigitalBit);
     }
   } else if (index == count - 1) {
-    queue->tail = before.handle;
-    before.block->next = 0;
+    RK_LOGGED(queue, tail, before.handle);
+    RK_LOGGED(before.block, next, 0);
   } else {
-    before.block->next = next;
+    RK_LOGGED(before.block, next, next);
   }
+  RK_CRASH_POINT("queue.take.unlinked");
   return mem_free(kgd, m.handle);
 }
 
@@ -166,15 +170,19 @@ int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const rk_me
   m.block->record = stored;
   if (length != 0) memcpy(data_of(m.block), mine.data, length);
 
+  RK_CRASH_POINT("queue.put.filled");
+
   if (queue->count == 0) {
-    queue->head = handle;
+    RK_LOGGED(queue, head, handle);
   } else {
-    last.block->next = handle;
+    RK_LOGGED(last.block, next, handle);
   }
-  queue->tail = handle;
-  queue->queued_bytes = static_cast<uint32_t>(after);
-  queue->count = static_cast<uint16_t>(queue->count + 1);
-  change->change_word = change->change_word | kChangeBits;
+  RK_CRASH_POINT("queue.put.linked");
+  RK_LOGGED(queue, tail, handle);
+  RK_LOGGED(queue, queued_bytes, after);
+  RK_CRASH_POINT("queue.put.bytes");
+  RK_LOGGED(queue, count, queue->count + 1);
+  RK_LOGGED(change, change_word, change->change_word | kChangeBits);
 
   // The owner is told by its client id, in its own application; whether the
   // post succeeds has no bearing on the put.
@@ -185,14 +193,19 @@ int msg_queue_put(uint16_t id, ChangeEntry* change, MsgQueue* queue, const rk_me
 uint32_t msg_queue_discard(Kgd* kgd, MsgQueue* queue) {
   uint32_t freed = 0;
   Message m;
+  // Each message leaves as one update of its own: a discard cut off leaves
+  // the queue shorter, never broken.
   while (queue->count != 0 && reach(kgd, queue->head, &m) == 0) {
-    queue->head = m.block->next;
-    queue->queued_bytes = queue->queued_bytes - (m.block->record.length + kMsgBlockHeader);
-    queue->count = static_cast<uint16_t>(queue->count - 1);
+    Update update(kgd, kDataIntent);
+    RK_LOGGED(queue, head, m.block->next);
+    RK_LOGGED(queue, queued_bytes, queue->queued_bytes - (m.block->record.length + kMsgBlockHeader));
+    RK_LOGGED(queue, count, queue->count - 1);
+    RK_CRASH_POINT("queue.discard.unlinked");
     mem_free(kgd, m.handle);
     ++freed;
   }
-  memset(queue, 0, sizeof *queue);
+  Update update(kgd, kDataIntent);
+  for (uint32_t i = 0; i < sizeof *queue / 4; ++i) logged_store(reinterpret_cast<uint32_t*>(queue) + i, 0u);
   return freed;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "core/attachment.h"
+#include "core/crash_point.h"
+#include "core/intent_record.h"
 #include "core/segments.h"
 
 namespace rk {
@@ -11,8 +13,9 @@ namespace {
 
 Addr take(SegEntry* seg, uint32_t bytes) {
   const Addr start = seg->base + seg->used;
-  seg->used += bytes;
-  seg->free -= bytes;
+  RK_LOGGED(seg, used, seg->used + bytes);
+  RK_CRASH_POINT("space.used");
+  RK_LOGGED(seg, free, seg->free - bytes);
   return start;
 }
 
@@ -36,8 +39,9 @@ Addr seg_reserve(uint32_t bytes) {
 int seg_reserve_string(StringDesc* desc, uint16_t bytes) {
   if (desc == nullptr) return -1;
   const Addr buffer = bytes != 0 ? seg_reserve(bytes) : 0;
-  desc->buffer = buffer;
-  desc->size = buffer != 0 ? bytes : 0;
+  RK_LOGGED(desc, buffer, buffer);
+  RK_CRASH_POINT("space.string");
+  RK_LOGGED(desc, size, buffer != 0 ? bytes : 0);
   return buffer != 0 ? 0 : -1;
 }
 

@@ -3,6 +3,7 @@
 
 #include "core/errors.h"
 #include "tags/string_value.h"
+#include "tags/value_store.h"
 #include "tags/value_write.h"
 
 namespace rk {
@@ -12,7 +13,7 @@ Written forced_write_value(const TypeRun& run, const TagSite& site, const uint8_
   switch (run.kind) {
     case kKindPlain:
       if (run.element == 8 && (w.error = double_error(element)) != 0) return w;
-      std::memcpy(site.value(), element, run.element);
+      store_value_bytes(site.value(), element, run.element);
       break;
     case kKindDigital: {
       uint16_t v;

@@ -16,6 +16,7 @@
 #include "tags/change_notify.h"
 #include "tags/tag_call.h"
 #include "tags/tag_walk.h"
+#include "tags/value_store.h"
 #include "tags/value_write.h"
 
 namespace rk {
@@ -64,7 +65,7 @@ inline void write_plain_stretch(Kgd* kgd, WriteWake& wake, PlainRunCursor& cur, 
     uint8_t* const cell = values + kStride * ref.index;
     if (std::memcmp(cell, from, n) == 0) continue;
     if (!plainly_storable<n>(from)) break;
-    std::memcpy(cell, from, n);
+    store_value<n>(cell, from);
     if constexpr (per_app) {
       ChangeEntry* const change = changes + ref.index;
       change->change_word = kChangeBits;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/attachment.h"
+#include "core/crash_point.h"
+#include "core/intent_record.h"
 #include "storage/segment_space.h"
 
 namespace rk {
@@ -63,13 +66,22 @@ int string_differs(const StringDesc* cell, const rk_string_desc* caller) {
 
 int string_assign(StringDesc* cell, const rk_string_desc* caller, bool may_allocate) {
   const Text s = view(*caller);
+  // The text, its length and a buffer reserved for it change together.
+  Update update(attachment().kgd, kDataIntent);
   if (has_content(s) && (cell->buffer == 0 || cell->size == 0)) {
     if (!may_allocate) return kStringNoBuffer;
     if (seg_reserve_string(cell, s.size) != 0) return kStringNoMemory;
   }
   Text d = view(*cell);
+  // What the copy can overwrite: the text and the byte that ends it.
+  if (d.bytes != nullptr && d.size != 0) {
+    const uint32_t written = has_content(s) ? std::min<uint32_t>(text_bytes(s) + 1u, d.size) : 1u;
+    intent_keep_bytes(d.bytes, written);
+  }
+  RK_CRASH_POINT("string.kept");
   const int result = has_content(s) ? copy_into(d, s) : empty_out(d);
-  cell->length = d.length;
+  RK_CRASH_POINT("string.copied");
+  RK_LOGGED(cell, length, d.length);
   return result;
 }
 

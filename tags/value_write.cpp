@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "core/attachment.h"
 #include "core/errors.h"
+#include "core/intent_record.h"
 #include "storage/msg_queue.h"
 #include "storage/segment_space.h"
 #include "tags/string_value.h"
@@ -27,6 +29,7 @@ Written write_string(const TagSite& site, const uint8_t* element) {
   if (cell->buffer == 0 && offered.buffer == nullptr && offered.size != 0) {
     // Making room for later writes, which is no change of the value.
     Written w;
+    Update update(attachment().kgd, kDataIntent);
     if (seg_reserve_string(cell, offered.size) != 0) w.error = kErrNoMemory;
     return w;
   }
@@ -46,6 +49,7 @@ Written assign_string(const TagSite& site, const uint8_t* element) {
 
 Written write_message(const TagSite& site, const uint8_t* element, uint16_t id) {
   Written w;
+  Update update(attachment().kgd, kDataIntent);
   w.error = static_cast<int16_t>(msg_queue_put(id, site.change, reinterpret_cast<MsgQueue*>(site.value()),
                                                reinterpret_cast<const rk_message_record*>(element)));
   w.changed = w.error == 0;

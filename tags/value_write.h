@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "tags/tag_walk.h"
+#include "tags/value_store.h"
 
 namespace rk {
 
@@ -37,7 +38,7 @@ inline Written write_plain_bytes(uint8_t* cell, const uint8_t* element) {
   Written w;
   if (std::memcmp(cell, element, n) == 0) return w;
   if (n == 8 && (w.error = double_error(element)) != 0) return w;
-  std::memcpy(cell, element, n);
+  store_value<n>(cell, element);
   w.changed = true;
   return w;
 }
@@ -52,7 +53,7 @@ inline Written write_plain(const TypeRun& run, const TagSite& site, const uint8_
   }
   Written w;
   if (std::memcmp(site.value(), element, run.element) == 0) return w;
-  std::memcpy(site.value(), element, run.element);
+  store_value_bytes(site.value(), element, run.element);
   w.changed = true;
   return w;
 }
