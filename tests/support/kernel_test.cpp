@@ -110,6 +110,12 @@ int Client::wait_exit() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int Client::wait_signal() {
+  int status = 0;
+  if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) pid_ = -1;
+  return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
 StdoutCapture::StdoutCapture() {
   fflush(stdout);
   int p[2];
@@ -141,6 +147,10 @@ StdoutCapture::~StdoutCapture() { text(); }
 void KernelTest::SetUp() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   ns_ = std::string("rkt") + std::to_string(getpid()) + "_" + info->name() + "_";
+  // A parameterised test's name has a slash, which no object name may hold.
+  for (char& c : ns_) {
+    if (c == '/') c = '_';
+  }
   setenv("RKNAMESPACE", ns_.c_str(), 1);
 #ifdef RK_TEST_DLLBASE
   char base[16];

@@ -47,6 +47,7 @@ class Client {
 
   void kill_hard();       // SIGKILL, then reaped
   int wait_exit();        // exit status after "exit N"
+  int wait_signal();      // the signal that ended the process, 0 for none
   pid_t pid() const { return pid_; }
 
  private:

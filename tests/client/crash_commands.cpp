@@ -1,0 +1,127 @@
+// Commands of the crash tests: values wider than a store, strings, the
+// whole content of a mailbox, and a check of the shared structures made
+// while the client holds the database lock. Ids, types, indexes and sizes
+// are decimal.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/commands.h"
+#include "core/attachment.h"
+#include "core/client_ids.h"
+#include "core/intent_record.h"
+#include "core/segments.h"
+#include "rk.h"
+#include "storage/msg_queue_check.h"
+#include "storage/pool_check.h"
+#include "support/memory_pattern.h"
+#include "tags/tag_walk.h"
+
+namespace rk::test {
+namespace {
+
+rk_client_id id_of(const Args& a) { return static_cast<rk_client_id>(a.dec(0)); }
+rk_tag_ref ref_of(const Args& a, size_t i) {
+  return rk_tag_ref{static_cast<uint16_t>(a.dec(i)), static_cast<uint16_t>(a.dec(i + 1))};
+}
+
+void reply_call(const Args& a, int rc, const std::string& values = "") {
+  rc == 0 ? reply_ok(values) : reply_err(rk_errno(id_of(a)));
+}
+
+// The first fault of the shared structures this client can see, or "".
+std::string shared_fault(const Kgd* kgd) {
+  for (uint32_t k = 0; k < 2; ++k) {
+    const IntentRecord* r = intent_record(kgd, static_cast<IntentKind>(k));
+    if (r != nullptr && r->state != 0) return "intent record " + std::to_string(k) + " left open";
+  }
+  for (uint32_t i = 0; i < kgd->nsegs; ++i) {
+    const SegEntry* s = seg_entry(kgd, i);
+    if (uint64_t{s->used} + s->free != s->size) return "segment " + std::to_string(i) + ": used + free != size";
+  }
+  if (std::string f = pool_check(kgd); !f.empty()) return f;
+  const TypeEntry* types = at<TypeEntry>(kgd->type_table);
+  for (uint32_t t = 0; t < kgd->ntypes; ++t) {
+    if (types[t].stat != kKindMessage) continue;
+    for (uint32_t a = 0; a < kgd->napps; ++a) {
+      TypeRun run;
+      if (!run.select(kgd, app_block(kgd, a), static_cast<uint16_t>(t))) continue;
+      for (uint16_t i = 0; i < run.max; ++i) {
+        const TagSite site = site_of(run, TagRef{static_cast<uint16_t>(t), i});
+        if (std::string f = msg_queue_check(kgd, reinterpret_cast<const MsgQueue*>(site.value())); !f.empty()) {
+          return "mailbox " + std::to_string(t) + "/" + std::to_string(i) + ": " + f;
+        }
+      }
+    }
+  }
+  return "";
+}
+
+const RegisterCommand commands[] = {
+    // widewrite <id> <type> <index> <bytes> <seed>: a value of `bytes` filled with the pattern of seed.
+    {"widewrite",
+     [](const Args& a) {
+       std::vector<uint32_t> value(static_cast<size_t>(a.dec(3)) / 4);
+       fill_pattern(value.data(), static_cast<uint32_t>(value.size() * 4), static_cast<uint32_t>(a.dec(4)));
+       const rk_tag_ref ref = ref_of(a, 1);
+       reply_call(a, rk_write(id_of(a), &ref, 1, value.data()));
+     }},
+    // wideread <id> <type> <index> <bytes>: "ok <seed>" of the pattern the value holds, "ok torn" for none.
+    {"wideread",
+     [](const Args& a) {
+       std::vector<uint32_t> value(static_cast<size_t>(a.dec(3)) / 4);
+       const rk_tag_ref ref = ref_of(a, 1);
+       const int rc = rk_read(id_of(a), &ref, 1, value.data());
+       const uint32_t bytes = static_cast<uint32_t>(value.size() * 4);
+       const bool whole = !value.empty() && pattern_errors(value.data(), bytes, value[0]) == 0;
+       reply_call(a, rc, whole ? std::to_string(value[0]) : "torn");
+     }},
+    // strwrite <id> <type> <index> <text>: the text from a 64-byte buffer.
+    {"strwrite",
+     [](const Args& a) {
+       char buffer[64] = {};
+       const std::string& text = a.str(3);
+       memcpy(buffer, text.data(), std::min(text.size(), sizeof buffer));
+       rk_string_desc d{buffer, sizeof buffer, static_cast<uint16_t>(std::min(text.size(), sizeof buffer))};
+       const rk_tag_ref ref = ref_of(a, 1);
+       reply_call(a, rk_write(id_of(a), &ref, 1, &d));
+     }},
+    // strread <id> <type> <index>: "ok <text>", "ok -" when empty.
+    {"strread",
+     [](const Args& a) {
+       char buffer[128] = {};
+       rk_string_desc d{buffer, sizeof buffer - 1, 0};
+       const rk_tag_ref ref = ref_of(a, 1);
+       const int rc = rk_read(id_of(a), &ref, 1, &d);
+       reply_call(a, rc, d.length == 0 ? "-" : std::string(buffer, d.length));
+     }},
+    // mbxall <id> <type> <index>: takes every message; "ok <count> <text>...".
+    {"mbxall",
+     [](const Args& a) {
+       const rk_tag_ref ref = ref_of(a, 1);
+       std::string texts;
+       uint32_t n = 0;
+       for (;;) {
+         char text[256] = {};
+         rk_message_record r{};
+         r.data = text;
+         r.size = sizeof text - 1;
+         if (rk_read_mbx(id_of(a), ref, &r, 0) != 0) break;
+         texts += " " + std::string(text, r.length);
+         ++n;
+       }
+       reply_ok(std::to_string(n) + texts);
+     }},
+    // shmcheck <id>: "ok" when every checked structure is sound, else "bad <fault>".
+    {"shmcheck",
+     [](const Args& a) {
+       if (rk_lock(id_of(a)) != 0) return reply_err(rk_errno(id_of(a)));
+       map_new_segments(nullptr);
+       const std::string fault = shared_fault(attachment().kgd);
+       rk_unlock(id_of(a));
+       reply_ok(fault.empty() ? "" : "bad " + fault);
+     }},
+};
+
+}  // namespace
+}  // namespace rk::test
