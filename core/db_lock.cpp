@@ -7,6 +7,7 @@
 #include "core/client_ids.h"
 #include "core/dead_clients.h"
 #include "core/errors.h"
+#include "core/foreign_users.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
 #include "core/lock_word.h"
@@ -29,6 +30,7 @@ void abandon_wait(Kgd* kgd, CptEntry* entry, uint16_t id) {
   } else {
     unlink_queued(kgd, entry);
   }
+  if (used_by_other_process(entry)) forget_foreign_user(kgd, entry);
   kmutex_give(id);
 }
 
@@ -233,7 +235,11 @@ int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id) {
   CptEntry* e = begin_lock(entry, &done);
   if (e == nullptr) return done;
   bool claimed = false;
-  if (take_uncontended(kgd, e, id, &claimed) || take_when_free(kgd, e, id, &claimed)) return 0;
+  // A process using an id that another one registered takes the lock only
+  // under the kernel mutex, where it is recorded as the one whose death
+  // releases it.
+  const bool foreign = used_by_other_process(e);
+  if (!foreign && (take_uncontended(kgd, e, id, &claimed) || take_when_free(kgd, e, id, &claimed))) return 0;
   if (kmutex_take(id) != 0) {
     // Nobody else gives a lock taken by a call that failed.
     if (claimed) drop_lock(kgd, e);
@@ -245,6 +251,7 @@ int db_lock(Kgd* kgd, CptEntry* entry, uint16_t id) {
     kmutex_give(id);
     return -1;
   }
+  if (foreign) note_foreign_user(kgd, e);
   if (held || claim_lock(kgd, e)) {
     ++e->stats[kStatLockGrants];
     kmutex_give(id);
@@ -273,7 +280,8 @@ int db_unlock(Kgd* kgd, CptEntry* e, uint16_t id) {
     return -1;
   }
   if (--e->lock > 0) return 0;
-  if (!lock_is_slow(kgd) && drop_lock(kgd, e)) {
+  const bool foreign = used_by_other_process(e);
+  if (!foreign && !lock_is_slow(kgd) && drop_lock(kgd, e)) {
     e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
     if (lock_is_slow(kgd)) settle_given_lock(kgd, e, id);
   } else {
@@ -284,6 +292,7 @@ int db_unlock(Kgd* kgd, CptEntry* e, uint16_t id) {
     }
     e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
     if (kgd->lock_holder == addr_of(e)) hand_over(kgd, id);
+    if (foreign) forget_foreign_user(kgd, e);
     kmutex_give(id);
   }
   if (e->stat & kStatRevoked) {
@@ -315,6 +324,7 @@ RK_API int rk_lock_nowait(rk_client_id id) {
   int result = -1;
   // A holder that has held the lock for a while may be gone.
   if (still_resolves(id, e) && (kgd->lock_holder == 0 || holder_gone(kgd)) && claim_lock(kgd, e)) {
+    if (used_by_other_process(e)) note_foreign_user(kgd, e);
     ++e->stats[kStatLockGrants];
     e->lock = 1;
     // Mapped here as at every other grant: the holder may touch any segment.

@@ -6,6 +6,7 @@
 
 #include "core/client_exit.h"
 #include "core/client_ids.h"
+#include "core/foreign_users.h"
 #include "core/lock_queue.h"
 #include "platform/process_info.h"
 
@@ -78,12 +79,18 @@ bool pass_lock_of_gone_holder(Kgd* kgd) {
     hand_over(kgd, kSelfByName);
     return true;
   }
+  // The lock is held under the id by a process other than the registered
+  // one: that process's death releases it.
+  if (const ForeignUser* f = foreign_user_of(kgd, holder); f != nullptr && f->pid != holder->pid) {
+    return release_dead_foreign_users(kgd);
+  }
   if (client_alive(kgd, holder)) return false;
   reap_process_of(kgd, holder);
   return true;
 }
 
 uint32_t reap_dead_clients(Kgd* kgd, AppBlock* only) {
+  release_dead_foreign_users(kgd);
   // One look per process, however many clients it has.
   std::vector<std::pair<uint32_t, uint32_t>> alive, dead;
   uint32_t ended = 0;

@@ -45,6 +45,17 @@ RK_CHECK_SIZE(ConfigTime, 18);
 RK_CHECK_OFFSET(ConfigTime, weekday, 14);
 RK_CHECK_OFFSET(ConfigTime, spare, 16);
 
+// A process that takes the database lock, or queues for it, under a client
+// id that another process registered (a forked child with its parent's
+// id): its death, not the registered process's, releases what it holds.
+struct ForeignUser {
+  Addr entry;              // the CPT entry whose id it uses, 0 for a free record
+  uint32_t pid;
+  uint32_t start;          // its start time, as kept for registered processes
+};
+RK_CHECK_SIZE(ForeignUser, 12);
+constexpr uint32_t kForeignUsers = 16;
+
 // Kernel global data: the header of segment 0.
 struct Kgd {
   char magic[4];            // "RKK" and NUL, written last
@@ -101,7 +112,8 @@ struct Kgd {
   uint16_t mbx_limit;       // default mailbox limit
   ConfigTime config_time;
   AttrRecord attrs[kAttrSlots];
-  uint8_t reserved1654[2048 - 1654];
+  ForeignUser foreign[kForeignUsers];   // processes using a client id not registered by them
+  uint8_t reserved1846[2048 - 1846];
   Addr intents;             // the IntentArea, in segment 0
   uint32_t next_free;       // next free mapping address
   Addr event_table;         // event-handle table
@@ -162,7 +174,8 @@ RK_CHECK_OFFSET(Kgd, creator_pid, 478);
 RK_CHECK_OFFSET(Kgd, mbx_limit, 482);
 RK_CHECK_OFFSET(Kgd, config_time, 484);
 RK_CHECK_OFFSET(Kgd, attrs, 502);
-RK_CHECK_OFFSET(Kgd, reserved1654, 1654);
+RK_CHECK_OFFSET(Kgd, foreign, 1654);
+RK_CHECK_OFFSET(Kgd, reserved1846, 1846);
 RK_CHECK_OFFSET(Kgd, intents, 2048);
 RK_CHECK_OFFSET(Kgd, next_free, 2052);
 RK_CHECK_OFFSET(Kgd, event_table, 2056);

@@ -4,6 +4,7 @@
 #include "core/client_ids.h"
 #include "core/db_lock.h"
 #include "core/errors.h"
+#include "core/foreign_users.h"
 #include "core/kernel_mutex.h"
 #include "core/lock_queue.h"
 #include "platform/clock.h"
@@ -44,6 +45,8 @@ extern "C" RK_API int rk_wait(rk_client_id id, int mode) {
       e->stats[kStatLockTicks] += os::tick_count() - e->stamp;
     }
     enqueue(kgd, e, static_cast<uint16_t>(mode + 1));
+    // The process that sleeps is the one whose death ends the wait.
+    if (used_by_other_process(e)) note_foreign_user(kgd, e);
     if (sleep_until_granted(kgd, e, id) != 0) return -1;
     note_grant(kgd, e);
     // The call returns holding the lock; a caller that came without it

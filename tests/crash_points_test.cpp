@@ -46,7 +46,7 @@ constexpr uint16_t kRepairer = 2;   // "C", slot 2
 
 // The RTDB "Crash": one instance of OPS, started by this process. Types:
 // 0 WIDE (plain, 64 bytes), 1 MBX (mailbox), 2 TEXT (string).
-class CrashPointTest : public KernelTest, public testing::WithParamInterface<CrashCase> {
+class CrashRtdbTest : public KernelTest {
  protected:
   void SetUp() override {
     KernelTest::SetUp();
@@ -82,9 +82,6 @@ class CrashPointTest : public KernelTest, public testing::WithParamInterface<Cra
     ASSERT_EQ(bounded_call(*process, command), "eof") << point << " was not passed";
     EXPECT_EQ(process->wait_signal(), SIGKILL);
   }
-  void victim_dies(const std::string& command) {
-    dies_at(victim_, "A", kVictim, GetParam().point, GetParam().pass, command);
-  }
 
   // The survivor takes the lock over from the dead and checks every shared
   // structure while it holds it.
@@ -103,6 +100,29 @@ class CrashPointTest : public KernelTest, public testing::WithParamInterface<Cra
   }
 
   std::unique_ptr<Client> survivor_, victim_, repairer_;
+};
+
+// The lock held by a forked child under its parent's id goes on when the
+// child is killed, while the parent lives; the parent's id works on.
+TEST_F(CrashRtdbTest, AForkedChildKilledHoldingItsParentsLockReleasesIt) {
+  victim_ = std::make_unique<Client>();
+  ASSERT_EQ(bounded_call(*victim_, "procinit A"), "ok 1");
+  const std::string r = bounded_call(*victim_, "forklock 1");
+  ASSERT_EQ(r.rfind("ok ", 0), 0u) << r;
+  const pid_t child = static_cast<pid_t>(std::stol(r.substr(3)));
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  EXPECT_EQ(bounded_call(*survivor_, "dblock 0"), "ok") << "the dead child's lock is stranded";
+  EXPECT_EQ(b("dbunlock 0"), "ok");
+  EXPECT_EQ(bounded_call(*victim_, "dblock 1"), "ok");
+  EXPECT_EQ(bounded_call(*victim_, "dbunlock 1"), "ok");
+  structures_sound();
+}
+
+class CrashPointTest : public CrashRtdbTest, public testing::WithParamInterface<CrashCase> {
+ protected:
+  void victim_dies(const std::string& command) {
+    dies_at(victim_, "A", kVictim, GetParam().point, GetParam().pass, command);
+  }
 };
 
 TEST_P(CrashPointTest, WhoeverTakesOverFindsEverythingWhole) {

@@ -2,7 +2,10 @@
 // whole content of a mailbox, and a check of the shared structures made
 // while the client holds the database lock. Ids, types, indexes and sizes
 // are decimal.
+#include <unistd.h>
+
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -111,6 +114,15 @@ const RegisterCommand commands[] = {
          ++n;
        }
        reply_ok(std::to_string(n) + texts);
+     }},
+    // forklock <id>: a forked child takes the lock under the id and answers
+    // "ok <its pid>" in place of the parent; then it sleeps until killed.
+    {"forklock",
+     [](const Args& a) {
+       std::cout.flush();
+       if (fork() != 0) return;
+       rk_lock(id_of(a)) == 0 ? reply_ok(std::to_string(getpid())) : reply_err(rk_errno(id_of(a)));
+       for (;;) pause();
      }},
     // shmcheck <id>: "ok" when every checked structure is sound, else "bad <fault>".
     {"shmcheck",
