@@ -13,6 +13,7 @@ struct SegmentView {
   os::Handle handle;
   void* view;
   bool created;   // this process made the segment, so the handle in its table entry is ours
+  uint32_t bytes; // what the view covers here, whatever the table entry says later
 };
 
 enum KernelMutex { kKernelMutex, kKeyMutex, kSecondMutex, kMutexCount };

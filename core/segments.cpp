@@ -1,5 +1,6 @@
 #include "core/segments.h"
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -35,12 +36,13 @@ void map_segment(const Kgd* kgd, uint32_t n) {
   os::Handle h = os::mapping_open(name, object_owner(kgd));
   if (h == 0) return;
   void* view = os::map_view(h, seg_entry(kgd, n)->base);
-  if (view == nullptr || os::mapping_size(h) < seg_entry(kgd, n)->size) {
+  const uint32_t bytes = os::mapping_size(h);
+  if (view == nullptr || bytes < seg_entry(kgd, n)->size) {
     if (view != nullptr) os::unmap_view(view);
     os::close_handle(h);
     return;
   }
-  v = SegmentView{h, view, false};
+  v = SegmentView{h, view, false, bytes};
 }
 
 }  // namespace
@@ -70,11 +72,41 @@ Addr new_segment(uint32_t size) {
   kgd->next_free = static_cast<uint32_t>(base) + size;
   *seg_entry(kgd, n) = SegEntry{static_cast<Addr>(base), size, 0, size, h, 0};
   map_new_segments(nullptr);
-  attachment().views[n] = SegmentView{h, view, true};
+  attachment().views[n] = SegmentView{h, view, true, size};
   // Published last: other processes act only on entries below the count.
   publish_nsegs(kgd, n + 1);
   if (attachment().mapped == n) attachment().mapped = n + 1;
   return static_cast<Addr>(base);
+}
+
+const SegEntry* mapped_segment_holding(const Kgd* kgd, Addr a, uint64_t bytes) {
+  const Attachment& att = attachment();
+  if (kgd == nullptr || kgd != att.kgd) return nullptr;
+  std::lock_guard<std::recursive_mutex> g(g_views_mutex);
+  const uint32_t capacity = kgd->maxsegs;
+  const uint32_t n = std::min(load_nsegs(kgd), capacity);
+  if (n == 0) return nullptr;
+  // The last segment whose base is not above a, or segment 0.
+  uint32_t lo = 0, hi = n;
+  while (hi - lo > 1) {
+    const uint32_t mid = lo + (hi - lo) / 2;
+    if (seg_entry(kgd, mid)->base <= a) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
+  }
+  const SegEntry* seg = seg_entry(kgd, lo);
+  uint64_t reach = seg->size;
+  if (lo == 0) {
+    reach = std::min<uint64_t>(reach, os::mapping_size(att.kgd_handle));
+  } else if (att.views != nullptr && lo < att.nviews && att.views[lo].view != nullptr) {
+    reach = std::min<uint64_t>(reach, att.views[lo].bytes);
+  } else {
+    return nullptr;
+  }
+  const uint64_t base = seg->base;
+  return a >= base && a + bytes <= base + reach ? seg : nullptr;
 }
 
 bool map_missing_segments(CptEntry* entry, uint32_t n) {

@@ -30,6 +30,14 @@ Addr new_segment(uint32_t size);
 // attached RTDB, some of them not mapped here yet.
 bool map_missing_segments(CptEntry* entry, uint32_t n);
 
+// The table entry of the segment that holds all of [a, a + bytes) as far as
+// both its entry and this process's mapping of it reach; null when no
+// segment of the attached RTDB mapped here does. For the consistency
+// checks, which follow an address read from shared memory only into memory
+// that is there. The bases are taken to rise with the index, as segments are
+// made; where they do not, an address may go unfound, never misplaced.
+const SegEntry* mapped_segment_holding(const Kgd* kgd, Addr a, uint64_t bytes);
+
 // Inline: every grant of the lock asks, and the answer is nearly always
 // that nothing is missing.
 inline bool map_new_segments(CptEntry* entry) {

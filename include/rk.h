@@ -878,6 +878,21 @@ RK_API int rk_dump_types(char* text);
 /* Configured slots of application 0 only. */
 RK_API int rk_dump_procs(char* text);
 
+/* Checks the shared structures of the attached RTDB: the kgd, the segment
+ * table, the dbrt segments, the memory pools, the tag arrays, the change
+ * and wait words, the string descriptors, the mailboxes, the tag lists, the
+ * database lock with its queue and the attribute table. It reads only, under
+ * the kernel mutex at a moment when nobody holds the database lock, so a
+ * running RTDB is checked between its clients' calls. For each fault found
+ * (at most one per structure) report, unless null, is called with one line
+ * that names the structure ("pool 3: ...", "mailbox MBX[2] app 1: ...",
+ * "lock queue: ...") and the caller's context, after the kernel mutex is
+ * given back. Returns the number of faults, 0 for a consistent RTDB, or -1
+ * when the process is attached to no RTDB, the kernel mutex fails, or the
+ * database lock stays held for two seconds (by a client stuck holding it,
+ * one that died and was not noticed yet, or the caller's own client). */
+RK_API int rk_check_rtdb(void (*report)(const char* line, void* context), void* context);
+
 /* ---- Environment, users and instances ---- */
 
 #pragma pack(push, 1)

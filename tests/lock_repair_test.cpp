@@ -6,6 +6,7 @@
 
 #include "core/client_ids.h"
 #include "core/kernel_mutex.h"
+#include "core/lock_check.h"
 #include "core/lock_queue.h"
 #include "core/lock_repair.h"
 #include "core/rtdb_names.h"
@@ -73,6 +74,7 @@ TEST_F(LockRepairTest, TheQueueIsRebuiltFromTheWaitStatesAndAFreeLockGoesOn) {
   rtdb_.apps[0].queued = rtdb_.apps[1].queued = 0xFFFF;
 
   repair();
+  EXPECT_EQ(lock_check(kgd), "");
   // The free lock went to the first lock waiter by priority, the lost one.
   EXPECT_EQ(val(kgd->lock_holder), addr_of(&lost));
   EXPECT_EQ(val(lost.wait_state), kNotWaiting);
@@ -99,6 +101,7 @@ TEST_F(LockRepairTest, AHolderLeftInTheQueueIsTakenOffAndWokenAgain) {
   kgd->lock_holder = addr_of(&holder);
 
   repair();
+  EXPECT_EQ(lock_check(kgd), "");
   EXPECT_EQ(val(kgd->lock_holder), addr_of(&holder));
   EXPECT_EQ(val(holder.wait_state), kNotWaiting);
   EXPECT_TRUE(was_posted(0x0001)) << "the holder would sleep for ever";

@@ -114,6 +114,10 @@ TEST_F(RkctlTest, PlantRunsAndToolsWorkFromOutside) {
   EXPECT_NE(types.out.find("   5: x0002     4     8     8"), std::string::npos) << types.out;
   const ToolResult top = run_rkctl({"top", "--once", "--json", "--interval", "200ms"});
   EXPECT_NE(top.out.find("\"task\": \"FIELD\""), std::string::npos) << top.out << top.err;
+  // Checked between the calls of clients that write, sleep and send.
+  const ToolResult check = run_rkctl({"check"});
+  EXPECT_EQ(check.code, 0) << check.out << check.err;
+  EXPECT_EQ(check.out, "RTDB DEMO is consistent\n");
 
   ASSERT_EQ(run.finish(kBoundMs, SIGTERM), 0) << run.output();
   const int field = line_of(run, "FIELD in CELL/LINE1 (pid"), control = line_of(run, "CONTROL in CELL/LINE1 (pid"),

@@ -9,6 +9,7 @@
 #include "core/client_ids.h"
 #include "core/lock_queue.h"
 #include "rk.h"
+#include "services/tag_list_check.h"
 #include "storage/kernel_memory.h"
 #include "storage/pool_check.h"
 #include "support/kernel_test.h"
@@ -75,7 +76,7 @@ TEST_F(TagListSlotsTest, ReRegistrationFreesTheListOfTheSlotsEarlierClient) {
     EXPECT_EQ(blocks(), 0u);
     EXPECT_EQ(rk_errno(0x0003), 0) << "the freeing leaves the new client no error";
     EXPECT_EQ(val(entry(0x0003).lock), 0);
-    EXPECT_EQ(pool_check(kgd_), "");
+    EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
     ASSERT_EQ(rk_proc_exit(0x0003), 0);
   }
 }
@@ -98,7 +99,7 @@ TEST_F(TagListSlotsTest, ARegistrationWhileTheLockIsHeldFreesTheBlockOnceItGetsT
   EXPECT_EQ(blocks(), 0u);
   EXPECT_EQ(pump.call("errno 3"), "ok 0");
   EXPECT_EQ(val(entry(0x0003).lock), 0) << "and gave the lock back";
-  EXPECT_EQ(pool_check(kgd_), "");
+  EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
 }
 
 // The process that takes the slot over may not have mapped the segment the
@@ -115,7 +116,7 @@ TEST_F(TagListSlotsTest, ANewProcessFreesTheListOfAKilledClientOfTheSlot) {
   EXPECT_EQ(second.call("procinitapp PUMP Plant OPS A"), "ok 3");
   EXPECT_EQ(val(entry(0x0003).list_count), 0);
   EXPECT_EQ(blocks(), 0u);
-  EXPECT_EQ(pool_check(kgd_), "");
+  EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
 }
 
 TEST_F(TagListSlotsTest, ARestartedInstanceFreesTheListsOfItsEarlierClients) {
@@ -127,7 +128,7 @@ TEST_F(TagListSlotsTest, ARestartedInstanceFreesTheListsOfItsEarlierClients) {
   ASSERT_EQ(rk_init_app("Plant", "OPS", "B", table.data()), 1);
   EXPECT_EQ(val(entry(0x0103).list_count), 0);
   EXPECT_EQ(blocks(), 0u);
-  EXPECT_EQ(pool_check(kgd_), "");
+  EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
 }
 
 }  // namespace

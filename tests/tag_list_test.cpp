@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/lock_queue.h"
 #include "rk.h"
+#include "services/tag_list_check.h"
 #include "storage/kernel_memory.h"
 #include "storage/pool_check.h"
 #include "support/kernel_test.h"
@@ -99,7 +100,7 @@ TEST_F(TagListTest, AListTakesAtMostOneKernelMemoryBlockAndAFailedSetKeepsTheOld
     EXPECT_TRUE(same(own_list(), old)) << "the old list stays";
     EXPECT_EQ(val(entry(0x0009).list_count), 0) << "nothing is stored in a slot nobody lives in";
     EXPECT_EQ(blocks(), 1u) << "a refused list leaves no block behind";
-    EXPECT_EQ(pool_check(kgd_), "");
+    EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
     EXPECT_EQ(val(entry(kMe).lock), 0) << "the lock is given back";
   }
 
@@ -108,7 +109,7 @@ TEST_F(TagListTest, AListTakesAtMostOneKernelMemoryBlockAndAFailedSetKeepsTheOld
   EXPECT_TRUE(same(own_list(), many)) << "the largest list, whole and in order";
   EXPECT_EQ(val(entry(kMe).list_count), kLargest);
   EXPECT_EQ(blocks(), 1u) << "the old list's block was freed";
-  EXPECT_EQ(pool_check(kgd_), "");
+  EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
 }
 
 TEST_F(TagListTest, GetTagListAlwaysTellsTheLengthOfTheList) {
@@ -305,7 +306,7 @@ TEST_F(TagListWaitTest, ReplacingTheListOfASleepingOwnerPostsSignalTwo) {
   EXPECT_EQ(val(change(0, local(3)).wait_word), 0u);
   EXPECT_EQ(val(change(0, local(4)).wait_word), 0u);
   EXPECT_EQ(blocks(), 1u);
-  EXPECT_EQ(pool_check(kgd_), "");
+  EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
 }
 
 }  // namespace

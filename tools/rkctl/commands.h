@@ -22,5 +22,7 @@ int list_mailbox(const Target& target, const std::string& tag, bool take, bool j
 int post_signal(const Target& target, const std::string& name, const std::string& signal);
 int stop_client(const Target& target, const std::string& name);
 int top_view(const std::string& rtdb, bool once, bool json, double interval_s);
+// 0 when consistent, 1 when a fault was found (one line each).
+int check_rtdb(const std::string& rtdb);
 
 }  // namespace rkctl

@@ -126,6 +126,11 @@ int main(int argc, char** argv) {
     code = top_view(target.rtdb, once, json, duration_option(interval, "--interval"));
   });
 
+  auto* c_check = app.add_subcommand(
+      "check", "Check every shared structure of an RTDB: one line per fault, exit 1 when any (2: cannot check)");
+  target_options(c_check, &target, false);
+  c_check->callback([&] { code = check_rtdb(target.rtdb); });
+
   try {
     // The run manager takes its signals through a descriptor of its own;
     // every other command through the interrupt thread.
