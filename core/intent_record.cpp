@@ -1,5 +1,7 @@
 #include "core/intent_record.h"
 
+#include <cstdio>
+
 #include "core/attachment.h"
 #include "core/crash_point.h"
 #include "core/kgd_words.h"
@@ -176,6 +178,24 @@ void intent_move_run() {
   finish_move(attachment().kgd, r);
 }
 
+std::string intent_check(const Kgd* kgd) {
+  static const char* const kNames[] = {"intent record of the data", "intent record of the kernel tables"};
+  for (uint32_t k = 0; k < 2; ++k) {
+    const IntentRecord* r = intent_record(kgd, static_cast<IntentKind>(k));
+    if (r == nullptr) continue;
+    char text[128];
+    if (r->state != 0) {
+      std::snprintf(text, sizeof text, "%s: an update of process %u was left open", kNames[k], r->pid);
+      return text;
+    }
+    if (r->count > kIntentWords || r->move.nredo > kIntentRedo) {
+      std::snprintf(text, sizeof text, "%s: counts beyond its capacity", kNames[k]);
+      return text;
+    }
+  }
+  return "";
+}
+
 void intent_repair(Kgd* kgd, IntentKind kind, bool only_if_dead) {
   IntentRecord* r = intent_record(kgd, kind);
   if (r == nullptr || r->state == 0) return;
@@ -206,6 +226,9 @@ void intent_repair(Kgd* kgd, IntentKind kind, bool only_if_dead) {
   }
   r->state = 0;
   store_order();
+  // A segment published inside the update is no longer counted: this
+  // process lets go of its view, so that the segment made anew is mapped.
+  forget_unpublished_views();
 }
 
 }  // namespace rk

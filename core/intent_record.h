@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 #include "core/records.h"
@@ -84,6 +85,11 @@ void intent_move_run();
 // lie inside a segment of the RTDB first. The repairer maps the segments it
 // lacks.
 void intent_repair(Kgd* kgd, IntentKind kind, bool only_if_dead);
+
+// "" when no update is left open in either record and what a record holds
+// is within its bounds; else the first fault, naming the record. An open
+// record is a fault only while nobody holds the lock that guards it.
+std::string intent_check(const Kgd* kgd);
 
 }  // namespace rk
 

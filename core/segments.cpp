@@ -5,6 +5,8 @@
 #include <new>
 
 #include "core/attachment.h"
+#include "core/crash_point.h"
+#include "core/intent_record.h"
 #include "core/kernel_objects.h"
 #include "core/rtdb_names.h"
 #include "platform/mapping.h"
@@ -74,7 +76,12 @@ Addr new_segment(uint32_t size) {
   map_new_segments(nullptr);
   attachment().views[n] = SegmentView{h, view, true, size};
   // Published last: other processes act only on entries below the count.
+  // Inside an update the publication is undone with it; the segment is then
+  // made anew by the next one to add a segment.
+  intent_log(&kgd->next_free, sizeof kgd->next_free);
+  intent_log(&kgd->nsegs, sizeof kgd->nsegs);
   publish_nsegs(kgd, n + 1);
+  RK_CRASH_POINT("segment.published");
   if (attachment().mapped == n) attachment().mapped = n + 1;
   return static_cast<Addr>(base);
 }
@@ -107,6 +114,20 @@ const SegEntry* mapped_segment_holding(const Kgd* kgd, Addr a, uint64_t bytes) {
   }
   const uint64_t base = seg->base;
   return a >= base && a + bytes <= base + reach ? seg : nullptr;
+}
+
+void forget_unpublished_views() {
+  std::lock_guard<std::recursive_mutex> g(g_views_mutex);
+  Attachment& att = attachment();
+  if (att.kgd == nullptr || att.views == nullptr) return;
+  const uint32_t n = load_nsegs(att.kgd);
+  for (uint32_t i = n; i < att.nviews; ++i) {
+    SegmentView& v = att.views[i];
+    if (v.view != nullptr) os::unmap_view(v.view);
+    if (v.handle != 0) os::close_handle(v.handle);
+    v = SegmentView{};
+  }
+  if (att.mapped > n) att.mapped = n;
 }
 
 bool map_missing_segments(CptEntry* entry, uint32_t n) {

@@ -30,6 +30,10 @@ Addr new_segment(uint32_t size);
 // attached RTDB, some of them not mapped here yet.
 bool map_missing_segments(CptEntry* entry, uint32_t n);
 
+// Lets go of this process's views of segments beyond the count: a repair
+// undid their publication, and whoever adds the next segment makes it anew.
+void forget_unpublished_views();
+
 // The table entry of the segment that holds all of [a, a + bytes) as far as
 // both its entry and this process's mapping of it reach; null when no
 // segment of the attached RTDB mapped here does. For the consistency

@@ -5,6 +5,7 @@
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "core/db_lock.h"
 #include "core/kernel_mutex.h"
 #include "platform/clock.h"
 #include "rk.h"
@@ -27,6 +28,9 @@ constexpr int kLooks = 2000;
 bool check_when_unlocked(Kgd* kgd, std::vector<std::string>* lines) {
   for (int look = 0; look < kLooks; ++look) {
     if (kmutex_take(kSelf) != 0) return false;
+    // A holder that died is taken over from, and what it left half done
+    // made whole, before anything is looked at.
+    if (kgd->lock_holder != 0) holder_gone(kgd);
     if (kgd->lock_holder == 0) {
       bool done = true;
       try {

@@ -1,6 +1,7 @@
 #include "services/rtdb_check.h"
 
 #include "core/attachment.h"
+#include "core/intent_record.h"
 #include "core/kgd_check.h"
 #include "core/lock_check.h"
 #include "core/segments.h"
@@ -71,6 +72,7 @@ std::vector<std::string> rtdb_check(const Kgd* kgd) {
     }
   }
   add(&lines, lock_check(kgd));
+  add(&lines, intent_check(kgd));
   add(&lines, attr_check(kgd));
   return lines;
 }

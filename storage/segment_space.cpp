@@ -32,7 +32,7 @@ Addr seg_reserve(uint32_t bytes) {
   }
   if (kgd->nextra >= kgd->maxextra) return 0;
   if (new_segment(std::max(bytes, kExtraSegBytes)) == 0) return 0;
-  ++kgd->nextra;
+  RK_LOGGED(kgd, nextra, kgd->nextra + 1);
   return take(seg_entry(kgd, kgd->nsegs - 1), bytes);
 }
 

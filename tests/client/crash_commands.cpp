@@ -11,14 +11,10 @@
 
 #include "client/commands.h"
 #include "core/attachment.h"
-#include "core/client_ids.h"
-#include "core/intent_record.h"
 #include "core/segments.h"
 #include "rk.h"
-#include "storage/msg_queue_check.h"
-#include "storage/pool_check.h"
+#include "services/rtdb_check.h"
 #include "support/memory_pattern.h"
-#include "tags/tag_walk.h"
 
 namespace rk::test {
 namespace {
@@ -30,34 +26,6 @@ rk_tag_ref ref_of(const Args& a, size_t i) {
 
 void reply_call(const Args& a, int rc, const std::string& values = "") {
   rc == 0 ? reply_ok(values) : reply_err(rk_errno(id_of(a)));
-}
-
-// The first fault of the shared structures this client can see, or "".
-std::string shared_fault(const Kgd* kgd) {
-  for (uint32_t k = 0; k < 2; ++k) {
-    const IntentRecord* r = intent_record(kgd, static_cast<IntentKind>(k));
-    if (r != nullptr && r->state != 0) return "intent record " + std::to_string(k) + " left open";
-  }
-  for (uint32_t i = 0; i < kgd->nsegs; ++i) {
-    const SegEntry* s = seg_entry(kgd, i);
-    if (uint64_t{s->used} + s->free != s->size) return "segment " + std::to_string(i) + ": used + free != size";
-  }
-  if (std::string f = pool_check(kgd); !f.empty()) return f;
-  const TypeEntry* types = at<TypeEntry>(kgd->type_table);
-  for (uint32_t t = 0; t < kgd->ntypes; ++t) {
-    if (types[t].stat != kKindMessage) continue;
-    for (uint32_t a = 0; a < kgd->napps; ++a) {
-      TypeRun run;
-      if (!run.select(kgd, app_block(kgd, a), static_cast<uint16_t>(t))) continue;
-      for (uint16_t i = 0; i < run.max; ++i) {
-        const TagSite site = site_of(run, TagRef{static_cast<uint16_t>(t), i});
-        if (std::string f = msg_queue_check(kgd, reinterpret_cast<const MsgQueue*>(site.value())); !f.empty()) {
-          return "mailbox " + std::to_string(t) + "/" + std::to_string(i) + ": " + f;
-        }
-      }
-    }
-  }
-  return "";
 }
 
 const RegisterCommand commands[] = {
@@ -129,7 +97,8 @@ const RegisterCommand commands[] = {
      [](const Args& a) {
        if (rk_lock(id_of(a)) != 0) return reply_err(rk_errno(id_of(a)));
        map_new_segments(nullptr);
-       const std::string fault = shared_fault(attachment().kgd);
+       std::string fault;
+       for (const std::string& line : rtdb_check(attachment().kgd)) fault += (fault.empty() ? "" : "; ") + line;
        rk_unlock(id_of(a));
        reply_ok(fault.empty() ? "" : "bad " + fault);
      }},
