@@ -124,6 +124,18 @@ void intent_log(const void* p, uint32_t width) {
   store_order();
 }
 
+void logged_copy(void* p, const void* from, uint32_t len) {
+  auto* to = static_cast<uint8_t*>(p);
+  const auto* src = static_cast<const uint8_t*>(from);
+  for (uint32_t done = 0; done < len;) {
+    const uint32_t width = len - done >= 4 ? 4 : len - done >= 2 ? 2 : 1;
+    if (t_current != nullptr) intent_log(to + done, width);
+    std::memcpy(to + done, src + done, width);
+    store_order();
+    done += width;
+  }
+}
+
 bool intent_keep_bytes(const void* p, uint32_t len) {
   IntentRecord* r = t_current;
   const Addr a = shared_addr(p, len);

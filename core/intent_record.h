@@ -62,6 +62,10 @@ inline void logged_store(T* p, std::type_identity_t<T> v) {
   store_order();
 }
 
+// Copies len bytes to p, each word's old value recorded first: for a
+// small record (a few dozen bytes) that must change whole.
+void logged_copy(void* p, const void* from, uint32_t len);
+
 // Keeps the len bytes at p, to be put back if the update dies; false when
 // the area's buffer is smaller than len (see reserve_intent_bytes).
 bool intent_keep_bytes(const void* p, uint32_t len);

@@ -2,6 +2,7 @@
 
 #include "core/client_ids.h"
 #include "core/db_lock.h"
+#include "core/intent_record.h"
 #include "core/kernel_mutex.h"
 #include "core/segments.h"
 #include "platform/clock.h"
@@ -13,8 +14,8 @@ ListBlock detach_list(CptEntry* e) {
   ListBlock block;
   block.held = e->list_count != 0;
   block.handle = e->list_handle;
-  e->list_handle = 0;
-  e->list_count = 0;
+  RK_LOGGED(e, list_count, 0);
+  RK_LOGGED(e, list_handle, 0);
   return block;
 }
 
@@ -24,6 +25,9 @@ bool free_list_if_unlocked(Kgd* kgd, const ListBlock& block) {
   // A process that has only just attached maps the segments at its first
   // grant of the lock: the block's may not be mapped here yet.
   if (!map_new_segments(nullptr)) return false;
+  // Nobody holds the lock, and nobody takes it while this process holds
+  // the kernel mutex: the data's record is this process's to write.
+  Update update(kgd, kDataIntent);
   mem_free(kgd, block.handle);
   return true;
 }
@@ -55,6 +59,7 @@ void free_list_as(Kgd* kgd, CptEntry* e, uint16_t id, const ListBlock& block) {
   // that fails only loses the block to the pools.
   const int16_t before = e->errnum;
   if (db_lock(kgd, e, id) == 0) {
+    Update update(kgd, kDataIntent);
     mem_free(kgd, block.handle);
     db_unlock(kgd, e, id);
   }

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "core/crash_point.h"
+#include "core/intent_record.h"
 #include "core/attachment.h"
 #include "core/client_ids.h"
 #include "core/errors.h"
@@ -77,7 +79,10 @@ RK_API int rk_define_attr(rk_client_id id, uint32_t count, const rk_attr_record*
     if (found < 0 && free_slot >= 0) {
       AttrRecord stored = r;
       if (stored.length > kAttrNameBytes) stored.length = kAttrNameBytes;
-      memcpy(&table[free_slot], &stored, sizeof stored);
+      // The record changes whole or not at all, whenever its writer dies.
+      Update update(attachment().kgd, kMutexIntent);
+      logged_copy(&table[free_slot], &stored, sizeof stored);
+      RK_CRASH_POINT("attr.defined");
       found = free_slot;
     }
     if (found < 0) {

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "core/client_ids.h"
+#include "core/crash_point.h"
 #include "core/errors.h"
+#include "core/intent_record.h"
 #include "core/kernel_mutex.h"
 #include "core/list_blocks.h"
 #include "core/name_rules.h"
@@ -62,8 +64,9 @@ int16_t swap_lists(TagCall& call, uint16_t owner, uint32_t count, const ListBloc
   CptEntry* target = resolve_entry(call.app, owner);
   if (target != nullptr) {
     *old = detach_list(target);
-    target->list_handle = fresh.held ? fresh.handle : 0;
-    target->list_count = static_cast<uint16_t>(fresh.held ? count : 0);
+    RK_CRASH_POINT("list.detached");
+    RK_LOGGED(target, list_handle, fresh.held ? fresh.handle : 0);
+    RK_LOGGED(target, list_count, fresh.held ? count : 0);
   }
   kmutex_give(call.id);
   return target != nullptr ? 0 : kErrNotRegistered;
@@ -72,6 +75,10 @@ int16_t swap_lists(TagCall& call, uint16_t owner, uint32_t count, const ListBloc
 int16_t set_list(TagCall& call, const char* name, const TagRef* tags, uint32_t count) {
   uint16_t owner = 0;
   if (const int16_t err = find_owner(call, name, &owner)) return err;
+  // One update from the new block to the old one given back: whenever the
+  // setter dies, the owner has its old list or the new one, and no block
+  // is left that no list names.
+  Update update(call.kgd, kDataIntent);
   ListBlock fresh;
   if (count > 0) {
     if (const int16_t err = make_block(call, tags, count, &fresh)) return err;
@@ -84,6 +91,7 @@ int16_t set_list(TagCall& call, const char* name, const TagRef* tags, uint32_t c
   }
   // A side effect only: an owner that holds signal 2 gets its list unwoken.
   post_signal_to_id(call.id, owner, kSigTagList);
+  RK_CRASH_POINT("list.swapped");
   if (old.held && mem_free(call.kgd, old.handle) != 0) return kErrRange;
   return 0;
 }

@@ -22,7 +22,7 @@
 namespace rk::test {
 namespace {
 
-enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair };
+enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair, kList, kAttr };
 
 struct CrashCase {
   const char* point;
@@ -212,6 +212,22 @@ TEST_P(CrashPointTest, WhoeverTakesOverFindsEverythingWhole) {
       structures_sound();
       break;
     }
+    case Scenario::kList: {
+      EXPECT_EQ(b("listset 0 B 2"), "ok");
+      victim_dies("listset 1 B 5");
+      structures_sound();
+      // The setter's update is undone whole: the old list, its block only.
+      EXPECT_EQ(b("listcount 0"), "ok 2");
+      EXPECT_EQ(blocks_in_pool(0), 1u);
+      break;
+    }
+    case Scenario::kAttr: {
+      EXPECT_EQ(b("attrdef 0 FIRST"), "ok 1");
+      victim_dies("attrdef 1 SECOND");
+      structures_sound();
+      EXPECT_EQ(b("attrdef 0 THIRD"), "ok 2") << "the half-defined slot is free again";
+      break;
+    }
     case Scenario::kRepair: {
       // The victim dies with half a value written; the first to take over
       // dies inside the repair; the next finishes it.
@@ -265,6 +281,11 @@ INSTANTIATE_TEST_SUITE_P(
                     CrashCase{"space.used", 1, Scenario::kNewString},
                     CrashCase{"space.string", 1, Scenario::kNewString},
                     CrashCase{"string.copied", 1, Scenario::kNewString},
+                    CrashCase{"pool.take.counted", 1, Scenario::kList},
+                    CrashCase{"list.detached", 1, Scenario::kList},
+                    CrashCase{"list.swapped", 1, Scenario::kList},
+                    CrashCase{"pool.release.counted", 1, Scenario::kList},
+                    CrashCase{"attr.defined", 1, Scenario::kAttr},
                     CrashCase{"repair.bytes", 1, Scenario::kRepair},
                     CrashCase{"repair.moved", 1, Scenario::kRepair}),
     case_name);

@@ -83,6 +83,32 @@ const RegisterCommand commands[] = {
        }
        reply_ok(std::to_string(n) + texts);
      }},
+    // listset <id> <owner name> <count>: the owner's list becomes WIDE[0..count).
+    {"listset",
+     [](const Args& a) {
+       std::vector<rk_tag_ref> refs;
+       for (int32_t i = 0; i < a.dec(2); ++i) refs.push_back(rk_tag_ref{0, static_cast<uint16_t>(i)});
+       reply_call(a, rk_set_tag_list(id_of(a), a.str(1).c_str(), refs.data(), static_cast<uint32_t>(refs.size())));
+     }},
+    // listcount <id>: "ok <length of the caller's own list>".
+    {"listcount",
+     [](const Args& a) {
+       rk_tag_ref refs[64];
+       uint32_t n = 0;
+       const int rc = rk_get_tag_list(id_of(a), refs, 64, &n);
+       rc == 0 || rk_errno(id_of(a)) == 30 ? reply_ok(std::to_string(rc == 0 ? n : 0)) : reply_err(rk_errno(id_of(a)));
+     }},
+    // attrdef <id> <name>: "ok <bit>".
+    {"attrdef",
+     [](const Args& a) {
+       rk_attr_record r{};
+       const std::string& name = a.str(1);
+       memcpy(r.name, name.data(), std::min(name.size(), sizeof r.name));
+       r.length = static_cast<int32_t>(std::min(name.size(), sizeof r.name));
+       uint32_t bit = 0;
+       const int rc = rk_define_attr(id_of(a), 1, &r, &bit);
+       reply_call(a, rc, std::to_string(bit));
+     }},
     // forklock <id>: a forked child takes the lock under the id and answers
     // "ok <its pid>" in place of the parent; then it sleeps until killed.
     {"forklock",
