@@ -87,6 +87,7 @@ Update::Update(const Kgd* kgd, IntentKind kind) : kind_(kind), outer_(t_current)
       t_area = at<IntentArea>(kgd->intents);
       r->count = 0;
       r->bytes_at = 0;
+      r->zero_at = 0;
       r->move.src = 0;
       r->pid = os::process_id();
       r->start = os::own_start_time();
@@ -151,11 +152,22 @@ bool intent_keep_bytes(const void* p, uint32_t len) {
   return true;
 }
 
+void intent_zero_on_undo(const void* p, uint32_t len) {
+  IntentRecord* r = t_current;
+  const Addr a = shared_addr(p, len);
+  if (r == nullptr || a == 0 || len == 0) return;
+  r->zero_len = len;
+  store_order();
+  r->zero_at = a;
+  store_order();
+}
+
 void intent_settle() {
   if (IntentRecord* r = t_current) {
     store_order();
     r->count = 0;
     r->bytes_at = 0;
+    r->zero_at = 0;
     store_order();
   }
 }
@@ -223,6 +235,12 @@ void intent_repair(Kgd* kgd, IntentKind kind, bool only_if_dead) {
     }
     store_order();
     r->bytes_at = 0;
+    store_order();
+  }
+  if (r->zero_at != 0) {
+    if (inside_rtdb(kgd, r->zero_at, r->zero_len)) std::memset(at<void>(r->zero_at), 0, r->zero_len);
+    store_order();
+    r->zero_at = 0;
     store_order();
   }
   RK_CRASH_POINT("repair.bytes");

@@ -70,6 +70,11 @@ void logged_copy(void* p, const void* from, uint32_t len);
 // the area's buffer is smaller than len (see reserve_intent_bytes).
 bool intent_keep_bytes(const void* p, uint32_t len);
 
+// Notes that the len bytes at p, zero before the update, are to be zero
+// again if it is undone: a block it took from free space and filled. One
+// such range per update.
+void intent_zero_on_undo(const void* p, uint32_t len);
+
 // Forgets what the open update recorded so far: what it stored is final.
 // For an update made of steps that each leave the data consistent.
 void intent_settle();
@@ -97,8 +102,12 @@ std::string intent_check(const Kgd* kgd);
 
 }  // namespace rk
 
+// The address of a packed field, as a pointer to its type that is only
+// ever read and written through memcpy (it may lie on any byte).
+#define RK_FIELD_PTR(obj, field)                                   \
+  reinterpret_cast<std::remove_cvref_t<decltype((obj)->field)>*>( \
+      reinterpret_cast<char*>(obj) + offsetof(std::remove_cvref_t<decltype(*(obj))>, field))
+
 // Stores value into the packed field of a shared record, logged.
-#define RK_LOGGED(obj, field, value)                                                                  \
-  ::rk::logged_store(reinterpret_cast<std::remove_cvref_t<decltype((obj)->field)>*>(                      \
-                         reinterpret_cast<char*>(obj) + offsetof(std::remove_cvref_t<decltype(*(obj))>, field)), \
-                     static_cast<std::remove_cvref_t<decltype((obj)->field)>>(value))
+#define RK_LOGGED(obj, field, value) \
+  ::rk::logged_store(RK_FIELD_PTR(obj, field), static_cast<std::remove_cvref_t<decltype((obj)->field)>>(value))

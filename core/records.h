@@ -638,13 +638,15 @@ struct IntentRecord {
   uint32_t start;          // never undoes the update of a process that lives
   Addr bytes_at;           // bytes whose old content waits in the area's buffer, 0 none
   uint32_t bytes_len;
+  Addr zero_at;            // bytes that an undo sets to zero again; 0 none
+  uint32_t zero_len;
   IntentMove move;         // src 0: none
   IntentWord words[kIntentWords];
 };
-RK_CHECK_SIZE(IntentRecord, 762);
+RK_CHECK_SIZE(IntentRecord, 770);
 RK_CHECK_OFFSET(IntentRecord, bytes_at, 12);
-RK_CHECK_OFFSET(IntentRecord, move, 20);
-RK_CHECK_OFFSET(IntentRecord, words, 122);
+RK_CHECK_OFFSET(IntentRecord, move, 28);
+RK_CHECK_OFFSET(IntentRecord, words, 130);
 
 enum IntentKind : uint32_t { kDataIntent = 0, kMutexIntent = 1 };
 
@@ -657,8 +659,8 @@ struct IntentArea {
   Addr buffer;               // kIntentBytes of segment 0, for old bytes
   uint32_t capacity;
 };
-RK_CHECK_SIZE(IntentArea, 1532);
-RK_CHECK_OFFSET(IntentArea, buffer, 1524);
+RK_CHECK_SIZE(IntentArea, 1548);
+RK_CHECK_OFFSET(IntentArea, buffer, 1540);
 
 #pragma pack(pop)
 

@@ -30,6 +30,11 @@ void dbrt_free(Kgd* kgd, Addr payload);
 // aligned word of the caller's (a copy of a packed field, written back after).
 int dbrt_grow(Kgd* kgd, uint32_t bytes, Addr* slot);
 
+// The same for an array address kept in a field of a shared record, which
+// may lie on any byte: the new block and the field change as one update,
+// and only then is the old block given back. Kernel mutex held.
+int dbrt_grow_field(Kgd* kgd, uint32_t bytes, Addr* field);
+
 // Opens a dbrt segment of bytes + 28 (at least kDbrtSegBytes unless the kgd
 // segment is the only one; rounded up to even like every segment) holding
 // one free block, and returns its table entry; null when the kgd's dbrt

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "core/crash_point.h"
 #include "core/errors.h"
+#include "core/intent_record.h"
 #include "core/kernel_mutex.h"
 #include "storage/dbrt_allocator.h"
 
@@ -69,27 +71,26 @@ uint64_t place_arrays(Kgd* kgd, const TypeEntry* req, uint32_t count) {
   AppBlock* blocks = at<AppBlock>(kgd->app_blocks);
   uint64_t shortfall = 0;
   uint32_t failures = 0;
-  // The array addresses are fields of packed records: each is grown
-  // through a copy and written back, never through a pointer to the field.
-  auto grow = [&](uint32_t bytes, Addr array) {
-    if (dbrt_grow(kgd, bytes, &array) != 0) {
+  // The array addresses are fields of packed records, reached through
+  // memcpy only. A field names its new array only once the array is whole.
+  auto grow = [&](uint32_t bytes, Addr* field) {
+    if (dbrt_grow_field(kgd, bytes, field) != 0) {
       shortfall += bytes;
       ++failures;
     }
-    return array;
   };
   for (uint32_t i = 0; i < count; ++i) {
     const TypeEntry& t = req[i];
     if (t.max == laid_out_max(types[i])) continue;
-    if (t.per_app == 0) types[i].shared_values = grow(t.value_bytes, types[i].shared_values);
+    if (t.per_app == 0) grow(t.value_bytes, RK_FIELD_PTR(&types[i], shared_values));
     for (uint32_t a = 0; a < kgd->napps; ++a) {
-      TagArrayPair& pair = at<TagArrayPair>(blocks[a].pairs)[i];
+      TagArrayPair* pair = at<TagArrayPair>(blocks[a].pairs) + i;
       if (t.per_app == 0) {
-        pair.value_array = types[i].shared_values;
+        logged_store(RK_FIELD_PTR(pair, value_array), types[i].shared_values);
       } else {
-        pair.value_array = grow(t.value_bytes, pair.value_array);
+        grow(t.value_bytes, RK_FIELD_PTR(pair, value_array));
       }
-      pair.change_array = grow(t.change_bytes, pair.change_array);
+      grow(t.change_bytes, RK_FIELD_PTR(pair, change_array));
     }
   }
   return shortfall + uint64_t{kBlockHeader} * failures;
@@ -125,6 +126,9 @@ void commit(Kgd* kgd, const TypeEntry* req, uint32_t count) {
   TypeEntry* types = at<TypeEntry>(kgd->type_table);
   for (uint32_t i = 0; i < count; ++i) {
     TypeEntry& t = types[i];
+    // Each type's count and sizes change together; a new type is not
+    // counted until the end.
+    Update update(kgd, kMutexIntent);
     if (i >= kgd->ntypes) {
       t.stat = req[i].stat;
       t.usiz = req[i].usiz;
@@ -134,11 +138,12 @@ void commit(Kgd* kgd, const TypeEntry* req, uint32_t count) {
       // Copied as a string: the bytes after a NUL become 0.
       strncpy(t.name, req[i].name, sizeof t.name);
     }
-    t.max = req[i].max;
-    t.change_bytes = req[i].change_bytes;
-    t.value_bytes = req[i].value_bytes;
+    RK_LOGGED(&t, max, req[i].max);
+    RK_CRASH_POINT("dbrt.type.max");
+    RK_LOGGED(&t, change_bytes, req[i].change_bytes);
+    RK_LOGGED(&t, value_bytes, req[i].value_bytes);
   }
-  kgd->ntypes = count;
+  RK_LOGGED(kgd, ntypes, count);
 }
 
 int build_locked(Kgd* kgd, TypeEntry* req, uint32_t count) {

@@ -22,7 +22,7 @@
 namespace rk::test {
 namespace {
 
-enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair, kList, kAttr };
+enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair, kList, kAttr, kAdjust };
 
 struct CrashCase {
   const char* point;
@@ -228,6 +228,19 @@ TEST_P(CrashPointTest, WhoeverTakesOverFindsEverythingWhole) {
       EXPECT_EQ(b("attrdef 0 THIRD"), "ok 2") << "the half-defined slot is free again";
       break;
     }
+    case Scenario::kAdjust: {
+      // The arrays move to blocks of a new dbrt segment while the victim
+      // raises a count; undone, every value is where it was.
+      EXPECT_EQ(b("widewrite 0 0 3 64 1000"), "ok");
+      victim_dies("adjust 1 0 400");
+      structures_sound();
+      EXPECT_EQ(b("wideread 0 0 3 64"), "ok 1000");
+      EXPECT_EQ(b("adjust 0 0 400"), "ok");
+      EXPECT_EQ(b("wideread 0 0 3 64"), "ok 1000");
+      EXPECT_EQ(b("widewrite 0 0 399 64 3000"), "ok");
+      structures_sound();
+      break;
+    }
     case Scenario::kRepair: {
       // The victim dies with half a value written; the first to take over
       // dies inside the repair; the next finishes it.
@@ -286,6 +299,13 @@ INSTANTIATE_TEST_SUITE_P(
                     CrashCase{"list.swapped", 1, Scenario::kList},
                     CrashCase{"pool.release.counted", 1, Scenario::kList},
                     CrashCase{"attr.defined", 1, Scenario::kAttr},
+                    CrashCase{"segment.published", 1, Scenario::kAdjust},
+                    CrashCase{"dbrt.segment.laid", 1, Scenario::kAdjust},
+                    CrashCase{"dbrt.alloc.rest", 1, Scenario::kAdjust},
+                    CrashCase{"dbrt.grow.copied", 1, Scenario::kAdjust},
+                    CrashCase{"dbrt.grow.moved", 2, Scenario::kAdjust},
+                    CrashCase{"dbrt.free.zeroed", 1, Scenario::kAdjust},
+                    CrashCase{"dbrt.type.max", 1, Scenario::kAdjust},
                     CrashCase{"repair.bytes", 1, Scenario::kRepair},
                     CrashCase{"repair.moved", 1, Scenario::kRepair}),
     case_name);

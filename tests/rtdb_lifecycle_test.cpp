@@ -64,7 +64,7 @@ TEST_F(LifecycleTest, CreationLaysOutSegmentZero) {
   // Segment 0 holds exactly the fixed tables, carved in order, and last
   // the intent records with the buffer for a value's old bytes.
   const uint32_t apps = 3;
-  const uint32_t intents = 1532 + 65536;
+  const uint32_t intents = 1548 + 65536;
   const uint32_t size = 2060 + apps * 26910 + 2 * 36 + 405 * 22 + 7 * 32 + apps * 128 + 1000 + 2000 + 200 * 40 +
                         apps * 8 * 200 + apps * 3844 * apps + intents;
   const SegEntry& seg0 = at<SegEntry>(k->seg_table)[0];
@@ -89,7 +89,7 @@ TEST_F(LifecycleTest, CreationLaysOutSegmentZero) {
   EXPECT_EQ(val(k->hist_pids), next + 1000);
   EXPECT_EQ(k->event_table, next + 3000);
   EXPECT_EQ(k->intents, next + 3000 + apps * 3844 * apps);
-  EXPECT_EQ(at<IntentArea>(k->intents)->buffer, k->intents + 1532);
+  EXPECT_EQ(at<IntentArea>(k->intents)->buffer, k->intents + 1548);
 
   // Applications go to the domains in order of their instance counts.
   EXPECT_EQ(val(blocks[0].kusr), 0u);

@@ -109,6 +109,16 @@ const RegisterCommand commands[] = {
        const int rc = rk_define_attr(id_of(a), 1, &r, &bit);
        reply_call(a, rc, std::to_string(bit));
      }},
+    // adjust <id> <type> <max>: rk_dbrt_adjust with the RTDB's own table,
+    // the type's count raised to max.
+    {"adjust",
+     [](const Args& a) {
+       const Kgd* kgd = attachment().kgd;
+       std::vector<rk_type_entry> table(at<rk_type_entry>(kgd->type_table),
+                                        at<rk_type_entry>(kgd->type_table) + kgd->ntypes);
+       table.at(static_cast<size_t>(a.dec(1))).max = static_cast<uint16_t>(a.dec(2));
+       reply_call(a, rk_dbrt_adjust(id_of(a), table.data(), static_cast<uint32_t>(table.size())));
+     }},
     // forklock <id>: a forked child takes the lock under the id and answers
     // "ok <its pid>" in place of the parent; then it sleeps until killed.
     {"forklock",
