@@ -353,7 +353,12 @@ RK_API int rk_read_attr(rk_client_id id, const rk_tag_ref* refs, uint32_t count,
                         uint32_t* attributes);
 
 /* Writes the tags of the caller's application; a tag whose value is the
- * same is no change. A mailbox write appends the message. */
+ * same is no change. A mailbox write appends the message.
+ * A writer that dies partway through a batch (killed, crashed) leaves the
+ * elements written before it died written, each one whole, and the rest
+ * as they were; the element it was writing is its old value or its new
+ * one, never a mix, for every width and kind: the next client to take the
+ * database lock puts back what a dead writer left half done. */
 RK_API int rk_write(rk_client_id id, const rk_tag_ref* refs, uint32_t count, const void* values);
 
 /* As rk_write in the application of `target` (its slot is not used). */
@@ -542,7 +547,12 @@ RK_API int rk_query_mbx(rk_client_id id, rk_tag_ref ref, rk_message_record* reco
  * message lost, its length set to what was delivered, the writer's caller
  * fields. A take that empties the mailbox clears its change bits, in every
  * application for a shared type. 36 when index is not below the count, 37
- * when another client owns the mailbox, even an empty one. */
+ * when another client owns the mailbox, even an empty one.
+ * Delivery to a reader that dies is at most once: a reader killed before
+ * its take is complete leaves the message queued, whole, for the next
+ * reader; one killed after it, before it has used what it took, has taken
+ * the message with it. A message whose write returned 0 is never lost
+ * otherwise, and never delivered twice. */
 RK_API int rk_read_mbx(rk_client_id id, rk_tag_ref ref, rk_message_record* record, uint32_t index);
 RK_API int rk_read_app_mbx(rk_client_id id, rk_client_id target, rk_tag_ref ref, rk_message_record* record,
                            uint32_t index);
