@@ -22,7 +22,7 @@
 namespace rk::test {
 namespace {
 
-enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair, kList, kAttr, kAdjust };
+enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair, kList, kAttr, kAdjust, kWord8 };
 
 struct CrashCase {
   const char* point;
@@ -52,8 +52,8 @@ class CrashRtdbTest : public KernelTest {
     KernelTest::SetUp();
     rk_kusr ops = kusr("OPS", 1);
     rk_type_entry types[] = {type_entry("WIDE", 0, 4, kWideBytes), type_entry("MBX", 3, 2, 22),
-                             type_entry("TEXT", 2, 4, 8)};
-    ASSERT_GE(rk_create_rtdb("", "", "Crash", &ops, 1, types, 3, 4, 4, 0), 0);
+                             type_entry("TEXT", 2, 4, 8), type_entry("WORD8", 0, 2, 8)};
+    ASSERT_GE(rk_create_rtdb("", "", "Crash", &ops, 1, types, 4, 4, 4, 0), 0);
     ASSERT_EQ(rk_init_app("Crash", "OPS", "A", app_template().data()), 0);
     setenv("RKNAME", "Crash", 1);
     setenv("RKDOMAIN", "OPS", 1);
@@ -196,6 +196,15 @@ TEST_P(CrashPointTest, WhoeverTakesOverFindsEverythingWhole) {
       structures_sound();
       break;
     }
+    case Scenario::kWord8: {
+      // Where 8 bytes are not one store, they are kept before they change.
+      if (sizeof(void*) >= 8) GTEST_SKIP() << "8 bytes are one store here";
+      EXPECT_EQ(b("widewrite 0 3 0 8 1000"), "ok");
+      victim_dies("widewrite 1 3 0 8 2000");
+      EXPECT_EQ(b("wideread 0 3 0 8"), "ok 1000");
+      structures_sound();
+      break;
+    }
     case Scenario::kString: {
       EXPECT_EQ(b("strwrite 0 2 0 old"), "ok");
       victim_dies("strwrite 1 2 0 a-much-longer-new-text");
@@ -288,6 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CrashCase{"pool.release.header", 1, Scenario::kTake},
                     CrashCase{"value.kept", 1, Scenario::kWide},
                     CrashCase{"value.half", 1, Scenario::kWide},
+                    CrashCase{"value.half", 1, Scenario::kWord8},
                     CrashCase{"string.kept", 1, Scenario::kString},
                     CrashCase{"string.copied", 1, Scenario::kString},
                     CrashCase{"segment.published", 1, Scenario::kNewString},
