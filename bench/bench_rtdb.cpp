@@ -44,7 +44,8 @@ struct BenchRtdb {
     memcpy(ops.name, "OPS", 4);
     ops.instances = 1;
     std::vector<rk_type_entry> types = {type("ANALOG", 0, kAnalogTags, 4), type("DOUBLE", 0, kAnalogTags, 8),
-                                        type("MBX", 3, kMailboxes, 22)};
+                                        type("MBX", 3, kMailboxes, 22), type("WIDE", 0, kWideTags, kWideBytes),
+                                        type("TEXT", 2, kWideTags, 8)};
     defined = 2u * kAnalogTags;
     for (uint32_t left = wanted_tags() - defined; left > 0;) {
       const uint32_t n = left < kBigTypeTags ? left : kBigTypeTags;

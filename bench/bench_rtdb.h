@@ -4,6 +4,7 @@
 //   ANALOG  1000 plain 4-byte tags with values per application,
 //   DOUBLE  1000 plain 8-byte tags with values per application,
 //   MBX     8 mailboxes per application,
+//   WIDE    8 plain 64-byte tags, TEXT 8 string tags,
 //   BIGn    further plain 8-byte tags, so that the RTDB defines as many
 //           tags as RK_BENCH_TAGS says (1000 by default: none of these).
 #pragma once
@@ -21,6 +22,10 @@ constexpr uint16_t kDouble = 1;
 constexpr uint16_t kMbx = 2;
 constexpr uint16_t kAnalogTags = 1000;
 constexpr uint16_t kMailboxes = 8;
+constexpr uint16_t kWide = 3;
+constexpr uint16_t kText = 4;
+constexpr uint16_t kWideTags = 8;
+constexpr uint16_t kWideBytes = 64;
 
 // Made at the first call, deleted as the process ends.
 void bench_rtdb();

@@ -124,6 +124,80 @@ void BM_WriteOneTagRaw(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteOneTagRaw);
 
+// Values wider than one store, whose old bytes are kept before they change:
+// a 64-byte value and a 16-byte text, each beside a raw loop that takes the
+// mutex, compares, copies and stores the change word.
+void BM_WriteOneWideTag(benchmark::State& state) {
+  bench_rtdb();
+  const rk_tag_ref ref{kWide, 0};
+  uint8_t values[2][kWideBytes];
+  memset(values[0], 1, kWideBytes);
+  memset(values[1], 2, kWideBytes);
+  uint32_t round = 0;
+  for (auto _ : state) {
+    if (rk_write(0, &ref, 1, values[++round & 1]) != 0) state.SkipWithError("rk_write failed");
+  }
+}
+BENCHMARK(BM_WriteOneWideTag);
+
+struct RawWide {
+  pthread_mutex_t mutex;
+  ChangeEntry change;
+  uint32_t attr;
+  uint8_t value[kWideBytes];
+  uint16_t length;
+};
+
+RawWide* raw_wide() {
+  static RawWide* raw = [] {
+    void* p = mmap(nullptr, sizeof(RawWide), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    auto* r = static_cast<RawWide*>(p);
+    init_robust_mutex(&r->mutex, false);
+    return r;
+  }();
+  return raw;
+}
+
+void raw_write_bytes(RawWide* r, const uint8_t* bytes, uint16_t n) {
+  pthread_mutex_lock(&r->mutex);
+  if (r->length != n || std::memcmp(r->value, bytes, n) != 0) {
+    std::memcpy(r->value, bytes, n);
+    r->length = n;
+    r->change.change_word = kChangeBits;
+  }
+  pthread_mutex_unlock(&r->mutex);
+}
+
+void BM_WriteOneWideTagRaw(benchmark::State& state) {
+  RawWide* r = raw_wide();
+  uint8_t values[2][kWideBytes];
+  memset(values[0], 1, kWideBytes);
+  memset(values[1], 2, kWideBytes);
+  uint32_t round = 0;
+  for (auto _ : state) raw_write_bytes(r, values[++round & 1], kWideBytes);
+}
+BENCHMARK(BM_WriteOneWideTagRaw);
+
+void BM_WriteOneString(benchmark::State& state) {
+  bench_rtdb();
+  const rk_tag_ref ref{kText, 0};
+  char texts[2][17] = {"text number one.", "text number two."};
+  uint32_t round = 0;
+  for (auto _ : state) {
+    rk_string_desc d{texts[++round & 1], 16, 16};
+    if (rk_write(0, &ref, 1, &d) != 0) state.SkipWithError("rk_write failed");
+  }
+}
+BENCHMARK(BM_WriteOneString);
+
+void BM_WriteOneStringRaw(benchmark::State& state) {
+  RawWide* r = raw_wide();
+  const char texts[2][17] = {"text number one.", "text number two."};
+  uint32_t round = 0;
+  for (auto _ : state) raw_write_bytes(r, reinterpret_cast<const uint8_t*>(texts[++round & 1]), 16);
+}
+BENCHMARK(BM_WriteOneStringRaw);
+
 void BM_ReadOneTag(benchmark::State& state) {
   bench_rtdb();
   const rk_tag_ref ref{kDouble, 0};

@@ -108,6 +108,10 @@ row("nested `rk_lock` + `rk_unlock`", Figure(T, "BM_DatabaseLockNested"), Figure
     "(nested robust mutex)", "—", None)
 row("one-tag `rk_write`, 8-byte plain tag", Figure(T, "BM_WriteOneTag"), Figure(T, "BM_WriteOneTagRaw"),
     "(mutex, compare, copy, change word)", "<= 4x", 4)
+row("one-tag `rk_write`, 64-byte plain tag (old bytes kept first)", Figure(T, "BM_WriteOneWideTag"),
+    Figure(T, "BM_WriteOneWideTagRaw"), "(mutex, compare, copy, change word)", "—", None)
+row("one-tag `rk_write`, 16-byte string (old text kept first)", Figure(T, "BM_WriteOneString"),
+    Figure(T, "BM_WriteOneStringRaw"), "(mutex, compare, copy, length, change word)", "—", None)
 row("one-tag `rk_read`, 8-byte plain tag", Figure(T, "BM_ReadOneTag"), Figure(T, "BM_ReadOneTagRaw"),
     "(mutex, copy, change word)", "<= 4x", 4)
 row("1000-tag batch `rk_write`, per tag", Figure(T, "BM_WriteBatch/1000", per=1000),
