@@ -49,15 +49,19 @@ struct RawTags {
   std::atomic<uint32_t> ping, pong;
 };
 
-RawTags* raw_tags() {
-  static RawTags* raw = [] {
-    void* p = mmap(nullptr, sizeof(RawTags), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    auto* r = static_cast<RawTags*>(p);
+// A raw loop's data in shared memory, with its mutex made, once per type.
+template <typename Raw>
+Raw* shared_raw() {
+  static Raw* raw = [] {
+    void* p = mmap(nullptr, sizeof(Raw), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    auto* r = static_cast<Raw*>(p);
     init_robust_mutex(&r->mutex, false);
     return r;
   }();
   return raw;
 }
+
+RawTags* raw_tags() { return shared_raw<RawTags>(); }
 
 // The raw write of n 8-byte tags named by references: a change only where
 // the value differs, its change word stored and its waiters collected.
@@ -148,15 +152,7 @@ struct RawWide {
   uint16_t length;
 };
 
-RawWide* raw_wide() {
-  static RawWide* raw = [] {
-    void* p = mmap(nullptr, sizeof(RawWide), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    auto* r = static_cast<RawWide*>(p);
-    init_robust_mutex(&r->mutex, false);
-    return r;
-  }();
-  return raw;
-}
+RawWide* raw_wide() { return shared_raw<RawWide>(); }
 
 void raw_write_bytes(RawWide* r, const uint8_t* bytes, uint16_t n) {
   pthread_mutex_lock(&r->mutex);

@@ -1,8 +1,7 @@
 #include "core/intent_record.h"
 
-#include <cstdio>
-
 #include "core/attachment.h"
+#include "core/check_text.h"
 #include "core/crash_point.h"
 #include "core/kgd_words.h"
 #include "core/segments.h"
@@ -207,14 +206,9 @@ std::string intent_check(const Kgd* kgd) {
   for (uint32_t k = 0; k < 2; ++k) {
     const IntentRecord* r = intent_record(kgd, static_cast<IntentKind>(k));
     if (r == nullptr) continue;
-    char text[128];
-    if (r->state != 0) {
-      std::snprintf(text, sizeof text, "%s: an update of process %u was left open", kNames[k], r->pid);
-      return text;
-    }
+    if (r->state != 0) return check_text("%s: an update of process %u was left open", kNames[k], r->pid);
     if (r->count > kIntentWords || r->move.nredo > kIntentRedo) {
-      std::snprintf(text, sizeof text, "%s: counts beyond its capacity", kNames[k]);
-      return text;
+      return check_text("%s: counts beyond its capacity", kNames[k]);
     }
   }
   return "";

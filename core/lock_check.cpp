@@ -1,24 +1,14 @@
 #include "core/lock_check.h"
 
-#include <cstdarg>
 #include <vector>
 
+#include "core/check_text.h"
 #include "core/client_ids.h"
 #include "core/lock_queue.h"
-#include "platform/format.h"
 
 namespace rk {
 
 namespace {
-
-std::string fault(const char* fmt, ...) {
-  char text[160];
-  va_list ap;
-  va_start(ap, fmt);
-  kvfmt_n(text, sizeof text, fmt, ap);
-  va_end(ap);
-  return text;
-}
 
 bool live(const CptEntry& e) { return (e.stat & kStatLive) != 0; }
 
@@ -31,11 +21,11 @@ std::string check_holder(const Kgd* kgd) {
   const Addr holder = kgd->lock_holder;
   if (holder == 0) return "";
   const int32_t id = id_at(kgd, holder);
-  if (id < 0) return fault("database lock: holder 0x%x is no client entry", holder);
+  if (id < 0) return check_text("database lock: holder 0x%x is no client entry", holder);
   const CptEntry& e = *at<CptEntry>(holder);
-  if (!live(e)) return fault("database lock: holder 0x%04x is not live", id);
+  if (!live(e)) return check_text("database lock: holder 0x%04x is not live", id);
   // The lock is handed over only once the entry is off the queue.
-  if (e.wait_state != kNotWaiting) return fault("database lock: holder 0x%04x is in wait state %u", id, e.wait_state);
+  if (e.wait_state != kNotWaiting) return check_text("database lock: holder 0x%04x is in wait state %u", id, e.wait_state);
   return "";
 }
 
@@ -45,15 +35,15 @@ std::string check_chain(const Kgd* kgd, std::vector<bool>* on_chain) {
   uint32_t prty = 0xFFFF;
   for (uint32_t n = 0; next != 0; ++n) {
     const int32_t id = id_at(kgd, next);
-    if (id < 0) return fault("lock queue: link 0x%x is no client entry", next);
+    if (id < 0) return check_text("lock queue: link 0x%x is no client entry", next);
     const uint32_t column = static_cast<uint32_t>(app_index(static_cast<uint16_t>(id))) * kSlots + slot_of(id);
-    if ((*on_chain)[column]) return fault("lock queue: 0x%04x is linked twice", id);
+    if ((*on_chain)[column]) return check_text("lock queue: 0x%04x is linked twice", id);
     (*on_chain)[column] = true;
     const CptEntry& e = *at<CptEntry>(next);
-    if (!live(e)) return fault("lock queue: 0x%04x is not live", id);
-    if (!in_wait_state(e.wait_state)) return fault("lock queue: 0x%04x is in wait state %u", id, e.wait_state);
-    if (next == kgd->lock_holder) return fault("lock queue: 0x%04x holds the lock", id);
-    if (e.prty > prty) return fault("lock queue: 0x%04x of priority %u stands behind priority %u", id, e.prty, prty);
+    if (!live(e)) return check_text("lock queue: 0x%04x is not live", id);
+    if (!in_wait_state(e.wait_state)) return check_text("lock queue: 0x%04x is in wait state %u", id, e.wait_state);
+    if (next == kgd->lock_holder) return check_text("lock queue: 0x%04x holds the lock", id);
+    if (e.prty > prty) return check_text("lock queue: 0x%04x of priority %u stands behind priority %u", id, e.prty, prty);
     prty = e.prty;
     next = e.link;
   }
@@ -68,20 +58,20 @@ std::string check_app(const Kgd* kgd, uint32_t a, const std::vector<bool>& on_ch
     const CptEntry& e = app->cpt[s];
     const uint32_t id = a << 8 | s;
     if (live(e) && (e.id != id || e.own_bit != 1u << s))
-      return fault("lock queue: slot 0x%04x holds id 0x%04x and own bit 0x%x", id, e.id, e.own_bit);
+      return check_text("lock queue: slot 0x%04x holds id 0x%04x and own bit 0x%x", id, e.id, e.own_bit);
     const uint16_t state = e.wait_state;
     if (state == kNotWaiting) continue;
-    if (!in_wait_state(state)) return fault("lock queue: 0x%04x is in wait state %u", id, state);
-    if (!live(e)) return fault("lock queue: 0x%04x is in wait state %u but not live", id, state);
-    if (!on_chain[a * kSlots + s]) return fault("lock queue: 0x%04x is in wait state %u but not queued", id, state);
+    if (!in_wait_state(state)) return check_text("lock queue: 0x%04x is in wait state %u", id, state);
+    if (!live(e)) return check_text("lock queue: 0x%04x is in wait state %u but not live", id, state);
+    if (!on_chain[a * kSlots + s]) return check_text("lock queue: 0x%04x is in wait state %u but not queued", id, state);
     queued |= 1u << s;
     by_state[state - 1] |= 1u << s;
   }
   if (app->queued != queued)
-    return fault("lock queue: application %u has queued mask 0x%x, its slots 0x%x", a, app->queued, queued);
+    return check_text("lock queue: application %u has queued mask 0x%x, its slots 0x%x", a, app->queued, queued);
   for (uint32_t i = 0; i < kWaitEither; ++i) {
     if (app->waiting[i] != by_state[i])
-      return fault("lock queue: application %u has mask 0x%x for wait state %u, its slots 0x%x", a, app->waiting[i],
+      return check_text("lock queue: application %u has mask 0x%x for wait state %u, its slots 0x%x", a, app->waiting[i],
                    i + 1, by_state[i]);
   }
   return "";

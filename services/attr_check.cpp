@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "storage/check_text.h"
+#include "core/check_text.h"
 
 namespace rk {
 

@@ -8,7 +8,7 @@
 #include "platform/mapping.h"
 #include "services/attr_check.h"
 #include "services/tag_list_check.h"
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/dbrt_check.h"
 #include "storage/layout_check.h"
 #include "storage/mailbox_check.h"

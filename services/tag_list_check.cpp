@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/client_ids.h"
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/kernel_memory.h"
 #include "storage/memory_pool.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/dbrt_blocks.h"
 
 namespace rk {

@@ -2,7 +2,7 @@
 
 #include "core/client_ids.h"
 #include "core/segments.h"
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/dbrt_blocks.h"
 #include "storage/dbrt_build.h"
 
@@ -81,5 +81,24 @@ std::string type_label(const Kgd* kgd, uint32_t t) {
 }
 
 std::string tag_label(const Kgd* kgd, uint32_t t, uint32_t i) { return type_label(kgd, t) + check_text("[%u]", i); }
+
+std::string first_value_fault(const Kgd* kgd, uint16_t kind, const char* what,
+                              const std::function<std::string(const uint8_t* value)>& check) {
+  for (uint32_t t = 0; t < kgd->ntypes && t < static_cast<uint32_t>(kTypeSlots); ++t) {
+    for (uint32_t a = 0; a < kgd->napps; ++a) {
+      TagArrays arrays;
+      if (!tag_arrays(kgd, t, a, &arrays).empty() || arrays.max == 0 || arrays.kind != kind) continue;
+      for (uint32_t i = 0; i < arrays.max; ++i) {
+        const std::string f = check(arrays.value(i));
+        if (f.empty()) continue;
+        const std::string where = arrays.per_app ? check_text(" app %u: ", a) : std::string(": ");
+        return what + (" " + tag_label(kgd, t, i)) + where + f;
+      }
+      // A shared type's values are the same in every application.
+      if (!arrays.per_app) break;
+    }
+  }
+  return "";
+}
 
 }  // namespace rk

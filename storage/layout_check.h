@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/records.h"
@@ -35,6 +36,13 @@ std::string tag_arrays(const Kgd* kgd, uint32_t t, uint32_t a, TagArrays* out);
 // "" when tag_arrays finds every type of every application sound;
 // otherwise "tag arrays: TYPE app A: " and the first fault.
 std::string layout_check(const Kgd* kgd);
+
+// Runs `check` on the kernel value of every tag of the kind that
+// tag_arrays can read, a shared type's in one application only. "" when
+// every one passes; else "<what> NAME[i]: " (" app A: " for values per
+// application) and the first fault.
+std::string first_value_fault(const Kgd* kgd, uint16_t kind, const char* what,
+                              const std::function<std::string(const uint8_t* value)>& check);
 
 // Type t for a fault's text: its name, or "type N" when it has none.
 std::string type_label(const Kgd* kgd, uint32_t t);

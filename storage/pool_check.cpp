@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/kernel_memory.h"
 #include "storage/memory_pool.h"
 

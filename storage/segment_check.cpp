@@ -1,6 +1,6 @@
 #include "storage/segment_check.h"
 
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/dbrt_blocks.h"
 
 namespace rk {

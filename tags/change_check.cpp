@@ -1,6 +1,6 @@
 #include "tags/change_check.h"
 
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/layout_check.h"
 
 namespace rk {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/segments.h"
-#include "storage/check_text.h"
+#include "core/check_text.h"
 #include "storage/dbrt_blocks.h"
 #include "storage/kernel_memory.h"
 #include "storage/layout_check.h"
@@ -39,23 +39,11 @@ std::string check_desc(const Kgd* kgd, const StringDesc& d) {
 }  // namespace
 
 std::string string_check(const Kgd* kgd) {
-  for (uint32_t t = 0; t < kgd->ntypes && t < static_cast<uint32_t>(kTypeSlots); ++t) {
-    for (uint32_t a = 0; a < kgd->napps; ++a) {
-      TagArrays arrays;
-      if (!tag_arrays(kgd, t, a, &arrays).empty() || arrays.max == 0 || arrays.kind != kKindString) continue;
-      for (uint32_t i = 0; i < arrays.max; ++i) {
-        StringDesc d;
-        memcpy(&d, arrays.value(i), sizeof d);
-        const std::string f = check_desc(kgd, d);
-        if (f.empty()) continue;
-        const std::string where = arrays.per_app ? check_text(" app %u: ", a) : std::string(": ");
-        return "string " + tag_label(kgd, t, i) + where + f;
-      }
-      // A shared type's values are the same in every application.
-      if (!arrays.per_app) break;
-    }
-  }
-  return "";
+  return first_value_fault(kgd, kKindString, "string", [kgd](const uint8_t* value) {
+    StringDesc d;
+    memcpy(&d, value, sizeof d);
+    return check_desc(kgd, d);
+  });
 }
 
 }  // namespace rk

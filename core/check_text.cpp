@@ -1,4 +1,4 @@
-#include "storage/check_text.h"
+#include "core/check_text.h"
 
 #include <cstdarg>
 
