@@ -191,7 +191,15 @@ void intent_move_begin(const void* dst, const void* src, uint32_t len, const Int
     }
     return;
   }
+  // The source marks the move as announced: stored last, once every other
+  // field is this move's, so that a kill in between leaves no move at all
+  // rather than this one's source with an earlier one's rest.
+  m.src = 0;
+  r->move.src = 0;
+  store_order();
   r->move = m;
+  store_order();
+  r->move.src = s;
   store_order();
 }
 
