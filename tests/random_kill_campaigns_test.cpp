@@ -149,10 +149,10 @@ class KillCampaignTest : public KernelTest {
   // Starts every worker, then kills one at random moments and starts it
   // again, until the kill count or the time is reached. The moment is
   // chosen by a sleep, which orders nothing: now within a call, now
-  // between calls.
+  // between calls. The kills, or -1 when a worker could not be started.
   int campaign() {
     for (size_t w = 0; w < workers_.size(); ++w) {
-      if (!start(w)) return 0;
+      if (!start(w)) return -1;
     }
     int kills = 0;
     const auto end = std::chrono::steady_clock::now() + kKillTime;
@@ -163,7 +163,7 @@ class KillCampaignTest : public KernelTest {
       workers_[victim].process->kill_hard();
       ++workers_[victim].kills;
       ++kills;
-      if (!start(victim)) break;
+      if (!start(victim)) return -1;
       if (kills % kCheckEvery == 0) {
         EXPECT_EQ(check("busycheck 0"), "ok") << "after kill " << kills;
       }
@@ -258,7 +258,7 @@ TEST_F(KillCampaignTest, MailboxMessagesOutliveKilledWritersAndReaders) {
       return "mbxtakeloop " + std::to_string(id) + mailbox + log_path("take" + std::to_string(r));
     });
   }
-  campaign();
+  ASSERT_GE(campaign(), 0);
 
   uint32_t writer_kills = 0, reader_kills = 0;
   for (size_t w = 0; w < kWriters; ++w) {
@@ -364,6 +364,7 @@ TEST_F(KillCampaignTest, KernelMemoryBlocksStayWholeThroughKills) {
     });
   }
   const int kills = campaign();
+  ASSERT_GE(kills, 0);
 
   uint32_t moves = 0;
   std::vector<std::string> faults;
@@ -407,6 +408,7 @@ TEST_F(KillCampaignTest, TagValuesOfEveryKindAreNeverTorn) {
     });
   }
   const int kills = campaign();
+  ASSERT_GE(kills, 0);
 
   for (size_t w = 0; w < workers_.size(); ++w) {
     const std::string r = stop_now(w);
