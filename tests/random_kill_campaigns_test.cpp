@@ -270,9 +270,11 @@ TEST_F(KillCampaignTest, MailboxMessagesOutliveKilledWritersAndReaders) {
     writer_kills += workers_[w].kills;
   }
   // Every reader is asleep or sees its line under the lock before the end
-  // mark's put, which wakes the sleepers.
+  // mark's put, which wakes the sleepers. A mailbox too full for the mark
+  // has nobody asleep on it: the put that filled it woke them all.
   for (size_t r = kWriters; r < workers_.size(); ++r) stop(r);
-  ASSERT_EQ(check("mbxendmark 0" + mailbox), "ok");
+  const std::string mark = check("mbxendmark 0" + mailbox);
+  ASSERT_TRUE(mark == "ok" || mark == "err 46") << mark;
   for (size_t r = kWriters; r < workers_.size(); ++r) {
     const std::string s = stopped(r);
     unsigned taken = 0, sleeps = 0;
