@@ -8,13 +8,12 @@
 // acknowledged is lost beyond what a dead reader took with it, every value
 // and message is whole, and nothing leaks. RK_KILL_SEED repeats a run's
 // choices.
-#include <dirent.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -105,13 +104,8 @@ class KillCampaignTest : public KernelTest {
     rk_unmap_kgd();
     for (const char* v : {"RKNAME", "RKDOMAIN", "RKUSER"}) unsetenv(v);
     if (!dir_.empty()) {
-      if (DIR* d = opendir(dir_.c_str())) {
-        while (dirent* e = readdir(d)) {
-          if (e->d_name[0] != '.') unlink((dir_ + "/" + e->d_name).c_str());
-        }
-        closedir(d);
-      }
-      rmdir(dir_.c_str());
+      std::error_code ignored;
+      std::filesystem::remove_all(dir_, ignored);
     }
     KernelTest::TearDown();
   }
