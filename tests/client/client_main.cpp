@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -95,6 +96,14 @@ int quietly(const std::function<int()>& call) {
   dup2(saved, 1);
   close(saved);
   return result;
+}
+
+bool line_waiting() {
+  // Standard input is read through stdio, whose buffer may hold the line
+  // already when it came along with the command that started the loop.
+  if (stdin->_IO_read_ptr < stdin->_IO_read_end) return true;
+  pollfd p{0, POLLIN, 0};
+  return poll(&p, 1, 0) == 1;
 }
 
 void reply_ok(const std::string& values) {

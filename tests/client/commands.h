@@ -30,6 +30,9 @@ struct RegisterCommand {
 // Under "said", where everything written is the reply, it just runs it.
 int quietly(const std::function<int()>& call);
 
+// True once a line waits on standard input: the test asks a loop to end.
+bool line_waiting();
+
 void reply_ok(const std::string& values = "");
 void reply_err(int err);
 // "ok" for 0, "err <rc>" otherwise.

@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/file.h>
@@ -47,15 +46,6 @@ CptEntry* live_entry(rk_client_id id) {
   if (kgd == nullptr || !names_slot(kgd, id)) return nullptr;
   CptEntry* e = slot_entry(kgd, id);
   return (e->stat & kStatLive) != 0 ? e : nullptr;
-}
-
-// True once a line waits on standard input: the test asks a loop to end.
-// Standard input is read through stdio, whose buffer may hold the line
-// already when it came along with the command that started the loop.
-bool line_waiting() {
-  if (stdin->_IO_read_ptr < stdin->_IO_read_end) return true;
-  pollfd p{0, POLLIN, 0};
-  return poll(&p, 1, 0) == 1;
 }
 
 // Segment 0's address as every process of an RTDB reads it.
