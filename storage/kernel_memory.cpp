@@ -108,11 +108,7 @@ template <typename Op>
 int under_db_lock(rk_client_id id, Op op) {
   CptEntry* e = resolve_entry(resolve_app(id), id);
   if (e == nullptr || rk_lock(id) != 0) return -1;
-  int error = 0;
-  {
-    Update update(attachment().kgd, kDataIntent);
-    error = op(attachment().kgd);
-  }
+  const int error = op(attachment().kgd);
   const int released = rk_unlock(id);
   if (error == 0) return released == 0 ? 0 : -1;
   e->errnum = static_cast<int16_t>(error);
@@ -132,6 +128,7 @@ RK_API int rk_alloc_mem(rk_client_id id, uint32_t bytes, rk_mem_handle* handle) 
   const int r = under_db_lock(id, [&](Kgd* kgd) {
     if (bytes > kMaxMemBytes) return int{kErrRange};
     if (handle == nullptr) return int{kErrNullArg};
+    Update update(kgd, kDataIntent);
     return mem_alloc(kgd, bytes, &made);
   });
   // Written as two u16, pool index first, only once the lock is given back.
@@ -154,7 +151,10 @@ RK_API int rk_access_mem(rk_client_id id, rk_mem_handle handle, void** address, 
 }
 
 RK_API int rk_free_mem(rk_client_id id, rk_mem_handle handle) {
-  return under_db_lock(id, [&](Kgd* kgd) { return mem_free(kgd, handle); });
+  return under_db_lock(id, [&](Kgd* kgd) {
+    Update update(kgd, kDataIntent);
+    return mem_free(kgd, handle);
+  });
 }
 
 }  // extern "C"
