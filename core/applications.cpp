@@ -1,6 +1,7 @@
 // Application instances: started in a free block of their domain from a
 // template of 31 slots, ended with their clients' queue places and the
 // database lock given up. The last one to end deletes the RTDB.
+#include <cstddef>
 #include <cstring>
 
 #include "core/attachment.h"
@@ -45,9 +46,14 @@ AppBlock* free_block(const Kgd* kgd, const char* domain) {
   return nullptr;
 }
 
-// A slot as its template entry configures it; everything else starts at zero.
+// A slot as its template entry configures it; everything else starts at
+// zero but the tag list an earlier client left, which stays until it is
+// freed.
 void configure_slot(CptEntry* e, const CptEntry& t, uint32_t slot) {
-  memset(e, 0, sizeof *e);
+  auto* bytes = reinterpret_cast<char*>(e);
+  memset(bytes, 0, offsetof(CptEntry, list_handle));
+  memset(bytes + offsetof(CptEntry, id), 0, sizeof *e - offsetof(CptEntry, id));
+  leave_list(e);
   e->type = t.type;
   // A slot becomes live only by registration: a template cannot make a
   // client out of nobody.
@@ -68,9 +74,8 @@ void configure_slot(CptEntry* e, const CptEntry& t, uint32_t slot) {
 // kernel mutex, so that no client registers into a half-written table. The
 // application index, or a negated error number. A tag list an earlier
 // instance left in a slot is freed at once when the database lock is free,
-// else it is put in lists_left. Kernel mutex held.
-int start_instance(Kgd* kgd, const char* domain, const char* instance, const CptEntry* table,
-                   ListBlock* lists_left) {
+// else it stays in the slot, marked. Kernel mutex held.
+int start_instance(Kgd* kgd, const char* domain, const char* instance, const CptEntry* table) {
   if (active_app_by_names(domain, instance) != nullptr) return -kErrInUse;
   AppBlock* app = free_block(kgd, domain);
   if (app == nullptr) return -kErrNoSlot;
@@ -82,9 +87,8 @@ int start_instance(Kgd* kgd, const char* domain, const char* instance, const Cpt
     if (e->wait_state != kNotWaiting || kgd->lock_holder == addr_of(e)) {
       if (queue_cleanup(kgd, e) != 0) return -e->errnum;
     }
-    const ListBlock list = detach_list(e);
-    if (!free_list_if_unlocked(kgd, list)) lists_left[s] = list;
     configure_slot(e, table[s], s);
+    free_left_list_if_unlocked(kgd, e);
   }
   return static_cast<int>(app - app_block(kgd, 0));
 }
@@ -153,13 +157,12 @@ RK_API int rk_init_app(const char* rtdb_name, const char* domain, const char* in
   if (kgd->state != 0) {
     open_mutexes(kgd);
     result = -kErrKernelMutex;
-    ListBlock lists_left[kSlots];
     if (kmutex_take(kSelf) == 0) {
       map_new_segments(nullptr);
-      result = start_instance(kgd, domain, instance, table, lists_left);
+      result = start_instance(kgd, domain, instance, table);
       kmutex_give(kSelf);
     }
-    free_lists_when_unlocked(kgd, lists_left, kSlots);
+    if (result >= 0) free_left_lists_when_unlocked(kgd, app_block(kgd, static_cast<uint32_t>(result)));
   }
   // A refused start leaves the process as it found it.
   if (result < 0 && attached_now) detach_rtdb();

@@ -97,6 +97,9 @@ int kmutex_take(int32_t id) {
   // anything else reads it, its own tables first.
   if (abandoned) {
     intent_repair(kgd, kMutexIntent, false);
+    // Nobody holding the database lock, the owner may have been updating
+    // the data under this mutex alone; nobody takes the lock meanwhile.
+    if (kgd->lock_holder == 0) intent_repair(kgd, kDataIntent, true);
     repair_lock_state(kgd);
   }
   return 0;

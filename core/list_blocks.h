@@ -1,7 +1,11 @@
-// The tag-list block a slot leaves behind when it is set up for a new
-// client. The slot's list fields go to zero at once, under the kernel mutex,
-// and whoever took the block off the slot frees it: the one who clears the
-// fields owns the block, so a list installed meanwhile is never freed twice.
+// A slot's tag list outlives its client: a client that leaves keeps its
+// list in the slot. Whoever sets the slot up for somebody new (a
+// registration, the start of the instance, a process record) marks the
+// list left behind, and it is freed, in one update with the slot's fields,
+// as soon as somebody may: at once when nobody holds the database lock,
+// else by the new client under its first lock, before its registration
+// returns. Until then the block stays in the slot, so a process killed in
+// between leaves it to the next one and the pools lose nothing.
 #pragma once
 
 #include <cstdint>
@@ -15,26 +19,33 @@ struct ListBlock {
   bool held = false;    // false: the slot had no list
 };
 
-// Takes the slot's list off it, leaving handle and count zero. Kernel mutex
-// held.
+// Whether the slot's list is one left behind by an earlier client.
+bool list_left(const CptEntry* e);
+
+// Marks the slot's list, if it has one, as left behind. Kernel mutex held.
+void leave_list(CptEntry* e);
+
+// Takes the slot's list off it, leaving handle, count and mark zero; the
+// caller frees the block. Inside an update of data, kernel mutex held.
 ListBlock detach_list(CptEntry* e);
 
-// Frees a detached block now if nobody holds the database lock: the lock is
-// granted only under the kernel mutex, so no client is inside the memory
-// pools meanwhile. The segments this process does not map yet are mapped
-// first. True when the block is gone (or there was none); false leaves it
-// to the caller (also when a segment cannot be mapped here). Kernel mutex
-// held.
-bool free_list_if_unlocked(Kgd* kgd, const ListBlock& block);
+// Frees the list the slot left behind now if nobody holds the database
+// lock: the lock is granted only under the kernel mutex, so no client is
+// inside the memory pools meanwhile. The segments this process does not
+// map yet are mapped first. True when the slot has no such list left (also
+// when it had none). Kernel mutex held.
+bool free_left_list_if_unlocked(Kgd* kgd, CptEntry* e);
 
-// Frees the blocks that free_list_if_unlocked left, each once nobody holds
-// the database lock: looks under the kernel mutex, and between looks sleeps
-// a millisecond, for at most a second; a block still held then is lost to
-// the pools. For a process that is no client. Kernel mutex not held.
-void free_lists_when_unlocked(Kgd* kgd, ListBlock* blocks, uint32_t count);
+// Frees the list that the slot of the client `id` (entry e) left behind,
+// under the client's database lock. For a client that has just registered.
+// Kernel mutex not held.
+void free_left_list_as(Kgd* kgd, CptEntry* e, uint16_t id);
 
-// Frees a detached block under the database lock of the client `id`, whose
-// entry is e. For a client that has just registered. Kernel mutex not held.
-void free_list_as(Kgd* kgd, CptEntry* e, uint16_t id, const ListBlock& block);
+// Frees the lists that the slots of the application left behind, each once
+// nobody holds the database lock: looks under the kernel mutex, and between
+// looks sleeps a millisecond, for at most a second; a list still there then
+// stays in its slot for the next one who sets the slot up. For a process
+// that is no client. Kernel mutex not held.
+void free_left_lists_when_unlocked(Kgd* kgd, AppBlock* app);
 
 }  // namespace rk

@@ -58,9 +58,9 @@ int32_t choose_slot(const char* task, const char* domain, const char* instance, 
 
 // Makes the slot the calling process's client. The id, or a negated error
 // number. The slot's old tag list is freed here when nobody holds the
-// database lock, else left in old_list for the new client to free under
-// the lock. Kernel mutex held.
-int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, const char* desc, ListBlock* old_list) {
+// database lock, else left in the slot, marked, for the new client to free
+// under the lock. Kernel mutex held.
+int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, const char* desc) {
   CptEntry* e = &app->cpt[slot];
   const uint32_t a = static_cast<uint32_t>(app - app_block(kgd, 0));
   const uint16_t id = static_cast<uint16_t>(a << 8 | slot);
@@ -84,8 +84,8 @@ int32_t take_slot(Kgd* kgd, AppBlock* app, uint32_t slot, const char* task, cons
   e->stamp = 0;
   e->sig_pending = 0;
   e->sig_accepted = kAcceptedAtStart;
-  *old_list = detach_list(e);
-  if (free_list_if_unlocked(kgd, *old_list)) old_list->held = false;
+  leave_list(e);
+  free_left_list_if_unlocked(kgd, e);
   copy_text(e->name, sizeof e->name, task);
   copy_text(e->desc, sizeof e->desc, desc);
   memset(e->stats, 0, sizeof e->stats);
@@ -155,20 +155,19 @@ RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* 
     open_process_events();
     result = -kErrKernelMutex;
     AppBlock* app = nullptr;
-    ListBlock old_list;
     if (kmutex_take(kSelf) == 0) {
       result = choose_slot(task, domain, instance, &app);
       if (result >= 0) {
-        result = take_slot(kgd, app, static_cast<uint32_t>(result), task, desc, &old_list);
+        result = take_slot(kgd, app, static_cast<uint32_t>(result), task, desc);
         attached_now = false;   // the process has an entry in the RTDB now
       }
       kmutex_give(kSelf);
     }
-    // A block still held could not be freed under the kernel mutex, which
+    // A list still left could not be freed under the kernel mutex, which
     // never waits for the database lock.
     if (result >= 0) {
       const uint16_t id = static_cast<uint16_t>(result);
-      free_list_as(kgd, &app->cpt[slot_of(id)], id, old_list);
+      free_left_list_as(kgd, &app->cpt[slot_of(id)], id);
     }
   }
   // A refused registration leaves the process as it found it.

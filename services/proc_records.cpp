@@ -102,9 +102,9 @@ RK_API int rk_set_proc(rk_client_id id, rk_cpt_entry* record) {
   clear_run_state(e);
   e->sig_pending = 0;
   e->sig_accepted = kAcceptedAtStart;
-  // The old list's block, if any, stays in its pool: this process need not
-  // map the pools.
-  detach_list(e);
+  // The old list, if any, stays in the slot until the next client of the
+  // slot frees it: this process need not map the pools.
+  leave_list(e);
   kmutex_give(kSelf);
   clear_run_state(record);
   return 0;

@@ -7,6 +7,7 @@
 #include "core/db_lock.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
+#include "core/list_blocks.h"
 #include "storage/kernel_memory.h"
 
 namespace rk {
@@ -26,7 +27,8 @@ bool begin_list_call(TagCall& call, uint16_t id, bool pointers_given) {
 
 int16_t read_own_list(TagCall& call, uint32_t* count, uint32_t* handle) {
   if (kmutex_take(call.id) != 0) return kErrKernelMutex;
-  *count = call.entry->list_count;
+  // A list an earlier client of the slot left is not this one's.
+  *count = list_left(call.entry) ? 0 : call.entry->list_count;
   *handle = call.entry->list_handle;
   kmutex_give(call.id);
   return 0;

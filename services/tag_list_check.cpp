@@ -5,6 +5,7 @@
 
 #include "core/client_ids.h"
 #include "core/check_text.h"
+#include "core/list_blocks.h"
 #include "storage/kernel_memory.h"
 #include "storage/memory_pool.h"
 
@@ -20,7 +21,10 @@ struct ListBlockOf {
 std::string check_slot(const Kgd* kgd, const CptEntry& e, uint32_t id, std::vector<ListBlockOf>* blocks) {
   const uint32_t count = e.list_count;
   const uint32_t handle = e.list_handle;
-  if (count == 0) return handle == 0 ? "" : check_text("no list, handle 0x%x", handle);
+  if (count == 0) {
+    if (handle != 0) return check_text("no list, handle 0x%x", handle);
+    return list_left(&e) ? "no list, but marked as left behind" : "";
+  }
   const uint32_t bytes = count * sizeof(TagRef);
   if (bytes >= kTagListLimitBytes) return check_text("%u references", count);
   const Addr block = mem_block(kgd, handle);

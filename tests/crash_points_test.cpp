@@ -22,7 +22,7 @@
 namespace rk::test {
 namespace {
 
-enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair, kList, kAttr, kAdjust, kWord8 };
+enum class Scenario { kNewPool, kAlloc, kCompact, kFree, kPut, kTake, kWide, kString, kNewString, kRepair, kList, kAttr, kAdjust, kWord8, kRegister, kRegisterLocked };
 
 struct CrashCase {
   const char* point;
@@ -250,6 +250,35 @@ TEST_P(CrashPointTest, WhoeverTakesOverFindsEverythingWhole) {
       structures_sound();
       break;
     }
+    case Scenario::kRegister:
+    case Scenario::kRegisterLocked: {
+      // A client killed with a tag list; the next one to register into its
+      // slot is killed while it frees the list (or waits to). The list
+      // stays in the slot until a registration frees it: no block is lost.
+      victim_ = std::make_unique<Client>();
+      ASSERT_EQ(bounded_call(*victim_, "procinit A"), "ok 1");
+      ASSERT_EQ(bounded_call(*victim_, "listset 1 A 3"), "ok");
+      victim_->kill_hard();
+      const bool locked = GetParam().scenario == Scenario::kRegisterLocked;
+      if (locked) {
+        EXPECT_EQ(b("dblock 0"), "ok");
+      }
+      setenv("RK_CRASH_AT", (std::string(GetParam().point) + ":1").c_str(), 1);
+      repairer_ = std::make_unique<Client>();
+      unsetenv("RK_CRASH_AT");
+      ASSERT_EQ(bounded_call(*repairer_, "procinit A"), "eof") << GetParam().point << " was not passed";
+      EXPECT_EQ(repairer_->wait_signal(), SIGKILL);
+      if (locked) {
+        EXPECT_EQ(b("dbunlock 0"), "ok");
+      }
+      // The next registration finds the list where it was, and frees it.
+      victim_ = std::make_unique<Client>();
+      ASSERT_EQ(bounded_call(*victim_, "procinit A"), "ok 1");
+      EXPECT_EQ(blocks_in_pool(0), 0u);
+      EXPECT_EQ(bounded_call(*victim_, "listcount 1"), "ok 0");
+      structures_sound();
+      break;
+    }
     case Scenario::kRepair: {
       // The victim dies with half a value written; the first to take over
       // dies inside the repair; the next finishes it.
@@ -308,6 +337,9 @@ INSTANTIATE_TEST_SUITE_P(
                     CrashCase{"list.detached", 1, Scenario::kList},
                     CrashCase{"list.swapped", 1, Scenario::kList},
                     CrashCase{"pool.release.counted", 1, Scenario::kList},
+                    CrashCase{"list.left.detached", 1, Scenario::kRegister},
+                    CrashCase{"pool.release.counted", 1, Scenario::kRegister},
+                    CrashCase{"list.left.waiting", 1, Scenario::kRegisterLocked},
                     CrashCase{"attr.defined", 1, Scenario::kAttr},
                     CrashCase{"segment.published", 1, Scenario::kAdjust},
                     CrashCase{"dbrt.segment.laid", 1, Scenario::kAdjust},

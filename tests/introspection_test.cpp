@@ -12,6 +12,7 @@
 
 #include "core/client_ids.h"
 #include "core/errors.h"
+#include "core/list_blocks.h"
 #include "rk.h"
 #include "support/tag_rtdb_test.h"
 #include "support/test_rtdb_layouts.h"
@@ -413,8 +414,7 @@ TEST_F(IntrospectionTest, SetProcConfiguresASlotWithoutAClient) {
   EXPECT_EQ(val(e.prty), 4);
   EXPECT_EQ(val(e.sig_pending), 0u);
   EXPECT_EQ(val(e.sig_accepted), 3u);
-  EXPECT_EQ(val(e.list_handle), 0u);
-  EXPECT_EQ(val(e.list_count), 0);
+  EXPECT_TRUE(list_left(&e)) << "the earlier client's list is the next client's to free";
   EXPECT_EQ(rk_errno(4), -1) << "no client lives there";
   for (const CptEntry* c : {static_cast<const CptEntry*>(&e), static_cast<const CptEntry*>(&r)}) {
     EXPECT_EQ(val(c->errnum), 0);

@@ -7,6 +7,7 @@
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "core/list_blocks.h"
 #include "core/lock_queue.h"
 #include "rk.h"
 #include "services/tag_list_check.h"
@@ -92,8 +93,8 @@ TEST_F(TagListSlotsTest, ARegistrationWhileTheLockIsHeldFreesTheBlockOnceItGetsT
   Client& pump = client();
   pump.send("procinitapp PUMP Plant OPS A");
   ASSERT_TRUE(reaches_state(entry(0x0003), kWaitLock));
-  EXPECT_EQ(val(entry(0x0003).list_count), 0) << "the slot is without a list at once";
-  EXPECT_EQ(blocks(), 1u) << "the block waits for the lock";
+  EXPECT_TRUE(list_left(&entry(0x0003))) << "the list waits in the slot, marked, for the lock";
+  EXPECT_EQ(blocks(), 1u);
   ASSERT_EQ(holder.call("dbunlock 0"), "ok");
   EXPECT_EQ(pump.reply(), "ok 3");
   EXPECT_EQ(blocks(), 0u);
@@ -116,6 +117,24 @@ TEST_F(TagListSlotsTest, ANewProcessFreesTheListOfAKilledClientOfTheSlot) {
   EXPECT_EQ(second.call("procinitapp PUMP Plant OPS A"), "ok 3");
   EXPECT_EQ(val(entry(0x0003).list_count), 0);
   EXPECT_EQ(blocks(), 0u);
+  EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
+}
+
+// A slot configured anew between two clients keeps the list of the first
+// out of every client's sight, until the second frees it.
+TEST_F(TagListSlotsTest, TheListOfASlotConfiguredAnewIsFreedByItsNextClient) {
+  ASSERT_EQ(pump_with_list("A"), 0x0003);
+  ASSERT_EQ(rk_proc_exit(0x0003), 0);
+  std::vector<rk_cpt_entry> table = app_template({{3, "PUMP"}});
+  ASSERT_EQ(rk_set_proc(0x0003, &table[3]), 0);
+  EXPECT_EQ(blocks(), 1u);
+  EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
+  ASSERT_EQ(rk_proc_init_app("PUMP", "", "Plant", "OPS", "A"), 0x0003);
+  EXPECT_EQ(blocks(), 0u);
+  rk_tag_ref refs[4];
+  uint32_t n = 9;
+  EXPECT_NE(rk_get_tag_list(0x0003, refs, 4, &n), 0);
+  EXPECT_EQ(rk_errno(0x0003), 30) << "the new client has no list";
   EXPECT_EQ(pool_check(kgd_) + tag_list_check(kgd_), "");
 }
 
