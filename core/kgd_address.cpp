@@ -77,6 +77,12 @@ void KgdRefusal::not_free(uint32_t base, uint32_t size) {
   strcat(line_, "\n");
 }
 
+void KgdRefusal::other_layout(uint32_t index, uint32_t layout) {
+  kfmt_n(line_, sizeof line_ - 1, "KER: RTDB %u has layout %u, this kernel reads layout %u only", index, layout,
+         kKgdLayout);
+  strcat(line_, "\n");
+}
+
 void KgdRefusal::report() const {
   if (any()) console_write(line_);
 }

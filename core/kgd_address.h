@@ -28,6 +28,7 @@ class KgdRefusal {
   void bad_base(const char* text);            // RKDLLBASE itself is refused
   void no_room(uint32_t base, uint32_t size);   // the kgd would reach past 4 GiB
   void not_free(uint32_t base, uint32_t size);  // something of this process lies there
+  void other_layout(uint32_t index, uint32_t layout);   // made by a kernel of another layout
   bool any() const { return line_[0] != '\0'; }
   // Writes the message, if there is one.
   void report() const;

@@ -1,6 +1,7 @@
 #include "core/kgd_segment.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "core/attachment.h"
 #include "core/kgd_check.h"
@@ -134,11 +135,17 @@ Kgd* map_kgd(uint32_t index, KgdRefusal* why) {
 
 Kgd* open_kgd(uint32_t index, KgdRefusal* why) {
   KgdRefusal unreported;
+  KgdRefusal* told = why != nullptr ? why : &unreported;
   KgdPlace place;
-  Kgd* kgd = map_kgd_at(index, place, why != nullptr ? why : &unreported);
+  Kgd* kgd = map_kgd_at(index, place, told);
   if (kgd == nullptr) return nullptr;
   const os::Handle h = attachment().kgd_handle;
   if (kgd_trusted(kgd, os::mapping_size(h), index, os::mapping_is_own(h))) return kgd;
+  // One made by another kernel is told of; its layout is written last, so
+  // 0 is one still being made.
+  if (memcmp(kgd->magic, "RKK", 4) == 0 && kgd->layout != 0 && kgd->layout != kKgdLayout) {
+    told->other_layout(index, kgd->layout);
+  }
   os::unmap_view(kgd);
   place.give_up();
   os::close_handle(h);

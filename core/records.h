@@ -18,7 +18,9 @@ namespace rk {
 
 constexpr int kMaxKgds = 32;            // kgd indexes 0..31
 constexpr int kSlots = 31;              // Client Process Table entries per application
-constexpr uint32_t kKgdLayout = 1617;   // layout number written at creation
+// Layout number written at creation. 1618: the named mutexes hold the
+// kernel's own state, the same on every target, no longer the C library's.
+constexpr uint32_t kKgdLayout = 1618;
 constexpr uint32_t kKernelVersion = 0x705;
 
 // Flags word of the kgd.

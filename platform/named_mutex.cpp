@@ -1,146 +1,139 @@
 #include "platform/named_mutex.h"
 
 #include <linux/futex.h>
-#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "platform/last_error.h"
 #include "platform/process_info.h"
 #include "platform/spin_wait.h"
-#include "platform/user_emulation.h"
 
 namespace rk::os {
 
 namespace {
-
-// The mutexes the calling thread holds, once per level: the system keeps
-// its own record of the owner private.
-thread_local std::vector<const void*> t_owned;
 
 // Mutexes here are held for short sections: a taker that finds one held
 // tries again for a while before it sleeps, so that a release costs
 // neither side a system call.
 SpinWait g_spin(200);
 
-// Under an emulator, what the system does for a thread that ends holding a
-// robust mutex: when the owner named in the futex word has gone, the word
-// keeps only its waiters bit and gets the owner-died bit, and a waiter is
-// woken. The next lock then reports the mutex abandoned, as it would
-// after the system's own release.
-void release_if_owner_gone(pthread_mutex_t* m) {
-  auto* word = reinterpret_cast<uint32_t*>(&m->__data.__lock);
-  const uint32_t seen = __atomic_load_n(word, __ATOMIC_ACQUIRE);
-  const uint32_t owner = seen & FUTEX_TID_MASK;
-  if (owner == 0 || (seen & FUTEX_OWNER_DIED) != 0 || !thread_gone(owner)) return;
-  uint32_t expected = seen;
-  const uint32_t died = (seen & FUTEX_WAITERS) | FUTEX_OWNER_DIED;
-  if (__atomic_compare_exchange_n(word, &expected, died, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
-    syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0);
-  }
-}
-
-// How long a taker sleeps on a held mutex, under an emulator, before it
-// looks whether the owner is still there.
-constexpr long kOwnerLookNs = 50 * 1000 * 1000;
-
-int lock_looking_for_owner(pthread_mutex_t* m) {
-  for (;;) {
-    timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_nsec += kOwnerLookNs;
-    if (deadline.tv_nsec >= 1000000000L) {
-      deadline.tv_nsec -= 1000000000L;
-      ++deadline.tv_sec;
-    }
-    const int rc = pthread_mutex_timedlock(m, &deadline);
-    if (rc != ETIMEDOUT) return rc;
-    release_if_owner_gone(m);
-  }
-}
-
-int lock_spinning(pthread_mutex_t* m) {
-  int rc = pthread_mutex_trylock(m);
-  if (rc != EBUSY) return rc;
-  if (g_spin.spin([&] { return (rc = pthread_mutex_trylock(m)) != EBUSY; })) return rc;
-  return under_user_emulation() ? lock_looking_for_owner(m) : pthread_mutex_lock(m);
-}
-
-pthread_mutex_t* body_of(Handle h) {
+MutexState* state_of(Handle h) {
   NamedObject* obj = handle_get(h, Kind::Mutex);
-  return obj == nullptr ? nullptr : static_cast<pthread_mutex_t*>(obj->body);
+  return obj == nullptr ? nullptr : static_cast<MutexState*>(obj->body);
+}
+
+uint32_t load(const uint32_t* p, int order = __ATOMIC_RELAXED) { return __atomic_load_n(p, order); }
+void store(uint32_t* p, uint32_t v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
+
+// The word goes from `expected` to `desired`; acquire, so that the new
+// owner sees everything the last one did under the mutex.
+bool claim(MutexState* m, uint32_t expected, uint32_t desired) {
+  return __atomic_compare_exchange_n(&m->word, &expected, desired, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
+}
+
+// Sleeps while the word holds `seen`, for at most the time between two
+// looks at the owner. False when the time ran out.
+bool sleep_on(MutexState* m, uint32_t seen) {
+  const timespec look{0, kOwnerLookMs * 1000000L};
+  // Not a private futex: the word is shared between processes.
+  const long rc = syscall(SYS_futex, &m->word, FUTEX_WAIT, seen, &look, nullptr, 0);
+  return rc == 0 || errno != ETIMEDOUT;
+}
+
+// The owner's fields, once the word is the caller's. Only the owner writes
+// them; others read them for diagnosis.
+void become_owner(MutexState* m) {
+  store(&m->depth, 1);
+  store(&m->pid, process_id());
+  store(&m->start, own_start_time());
+}
+
+// Takes the held mutex: sleeps, saying so in the word, and takes it from an
+// owner whose thread is gone. True when it was taken from a dead owner.
+bool wait_for(MutexState* m, uint32_t self) {
+  for (;;) {
+    uint32_t seen = load(&m->word);
+    if (seen == 0) {
+      // Others may sleep still: the next release must wake one.
+      if (claim(m, 0, self | kMutexSleepers)) return false;
+      continue;
+    }
+    if ((seen & kMutexSleepers) == 0) {
+      if (!__atomic_compare_exchange_n(&m->word, &seen, seen | kMutexSleepers, false, __ATOMIC_RELAXED,
+                                       __ATOMIC_RELAXED)) {
+        continue;
+      }
+      seen |= kMutexSleepers;
+    }
+    if (sleep_on(m, seen)) continue;
+    // A thread that ends holding the mutex leaves its id in the word: the
+    // first waiter that finds the thread gone takes the mutex over.
+    if (thread_gone(seen & kMutexOwnerMask) && claim(m, seen, self | kMutexSleepers)) return true;
+  }
 }
 
 }  // namespace
 
 Handle mutex_create(const char* name, bool everyone) {
-  NamedObject* obj = object_create(Kind::Mutex, name, sizeof(pthread_mutex_t), everyone);
+  NamedObject* obj = object_create(Kind::Mutex, name, sizeof(MutexState), everyone);
   if (obj == nullptr) return 0;
-  // Initialised while the object is still new, before anyone can use it.
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  int rc = pthread_mutex_init(static_cast<pthread_mutex_t*>(obj->body), &attr);
-  pthread_mutexattr_destroy(&attr);
-  if (rc != 0) {
+  // A new object is all zero, a free mutex; the marker says it is made.
+  __atomic_store_n(&static_cast<MutexState*>(obj->body)->marker, kMutexMarker, __ATOMIC_RELEASE);
+  return handle_or_release(obj);
+}
+
+Handle mutex_open(const char* name, Owner owner) {
+  NamedObject* obj = object_open(Kind::Mutex, name, sizeof(MutexState), owner);
+  if (obj != nullptr && load(&static_cast<MutexState*>(obj->body)->marker, __ATOMIC_ACQUIRE) != kMutexMarker) {
     object_release(obj);
-    set_last_error(rc);
+    set_last_error(EPROTO);
     return 0;
   }
   return handle_or_release(obj);
 }
 
-Handle mutex_open(const char* name, Owner owner) {
-  return handle_or_release(object_open(Kind::Mutex, name, sizeof(pthread_mutex_t), owner));
-}
-
 int mutex_wait(Handle h, bool* abandoned) {
-  pthread_mutex_t* m = body_of(h);
+  MutexState* m = state_of(h);
   if (m == nullptr) return EBADF;
-  int rc = lock_spinning(m);
-  if (abandoned != nullptr) *abandoned = rc == EOWNERDEAD;
-  if (rc == EOWNERDEAD) {
-    // An abandoned mutex counts as acquired; its state is made consistent so
-    // that it stays usable.
-    pthread_mutex_consistent(m);
-    rc = 0;
+  const uint32_t self = thread_id();
+  bool dead_owner = false;
+  const uint32_t seen = load(&m->word);
+  if ((seen & kMutexOwnerMask) == self && load(&m->pid) == process_id()) {
+    store(&m->depth, load(&m->depth) + 1);
+  } else {
+    if (!claim(m, 0, self) && !g_spin.spin([&] { return load(&m->word) == 0 && claim(m, 0, self); })) {
+      dead_owner = wait_for(m, self);
+    }
+    become_owner(m);
+    if (dead_owner) store(&m->takeovers, load(&m->takeovers) + 1);
   }
-  if (rc != 0) {
-    set_last_error(rc);
-    return rc;
-  }
-  t_owned.push_back(m);
+  if (abandoned != nullptr) *abandoned = dead_owner;
   return 0;
 }
 
 int mutex_release(Handle h) {
-  pthread_mutex_t* m = body_of(h);
+  MutexState* m = state_of(h);
   if (m == nullptr) return EBADF;
-  int rc = pthread_mutex_unlock(m);
-  if (rc != 0) {
-    set_last_error(rc);
-    return rc;
+  if ((load(&m->word) & kMutexOwnerMask) != thread_id() || load(&m->pid) != process_id()) {
+    set_last_error(EPERM);
+    return EPERM;
   }
-  for (auto it = t_owned.rbegin(); it != t_owned.rend(); ++it) {
-    if (*it == m) {
-      t_owned.erase(std::next(it).base());
-      break;
-    }
+  const uint32_t depth = load(&m->depth);
+  if (depth > 1) {
+    store(&m->depth, depth - 1);
+    return 0;
+  }
+  store(&m->depth, 0);
+  store(&m->pid, 0);
+  store(&m->start, 0);
+  // Release: whatever the owner wrote under the mutex is seen by the next.
+  if (__atomic_exchange_n(&m->word, 0, __ATOMIC_RELEASE) & kMutexSleepers) {
+    syscall(SYS_futex, &m->word, FUTEX_WAKE, 1, nullptr, nullptr, 0);
   }
   return 0;
-}
-
-bool mutex_owned_here(const void* body) {
-  for (const void* m : t_owned) {
-    if (m == body) return true;
-  }
-  return false;
 }
 
 }  // namespace rk::os

@@ -8,7 +8,6 @@
 #include <cerrno>
 
 #include "platform/last_error.h"
-#include "platform/named_mutex.h"
 #include "platform/object_names.h"
 
 namespace rk::os {
@@ -109,11 +108,7 @@ void object_drop_descriptor(NamedObject* obj) {
 
 void object_release(NamedObject* obj) {
   if (obj == nullptr || obj->refs.fetch_sub(1) > 1) return;
-  // A mutex this thread still owns stays mapped: the thread's list of robust
-  // mutexes runs through it.
-  if (obj->body != nullptr && !(obj->kind == Kind::Mutex && mutex_owned_here(obj->body))) {
-    munmap(obj->body, obj->size);
-  }
+  if (obj->body != nullptr) munmap(obj->body, obj->size);
   if (obj->fd >= 0) close(obj->fd);
   delete obj;
 }

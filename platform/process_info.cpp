@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,6 +34,17 @@ uint32_t process_id() {
     pid = g_pid.load(std::memory_order_relaxed);
   }
   return pid;
+}
+
+uint32_t thread_id() {
+  thread_local uint32_t t_tid = 0;
+  thread_local uint32_t t_pid = 0;
+  const uint32_t pid = process_id();
+  if (t_pid != pid) {
+    t_tid = static_cast<uint32_t>(syscall(SYS_gettid));
+    t_pid = pid;
+  }
+  return t_tid;
 }
 
 namespace {

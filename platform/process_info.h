@@ -9,6 +9,10 @@ namespace rk::os {
 // Cheap: read from the system once per process (again after a fork).
 uint32_t process_id();
 
+// The calling thread's id, as the system numbers threads. Cheap: read from
+// the system once per thread (again after a fork).
+uint32_t thread_id();
+
 // When the process started, in clock ticks since the machine booted, cut to
 // 32 bits: with the process id it tells a process from a later one that was
 // given the same id. 0 when there is no such process or it has ended (a

@@ -104,6 +104,8 @@ def row(operation, kernel, floor, floor_what, goal_text, limit, unit=None, inver
 T, O = "two_cpus", "one_cpu"
 row("`rk_lock` + `rk_unlock`, uncontended", Figure(T, "BM_DatabaseLockUnlock"),
     Figure(T, "BM_RobustMutexLockUnlock"), "(robust recursive mutex)", "<= 3x", 3)
+row("the kernel's own mutex, take + give, uncontended", Figure(T, "BM_OwnMutexTakeGive"),
+    Figure(T, "BM_RobustMutexLockUnlock"), "(robust recursive mutex)", "<= 1x", 1)
 row("nested `rk_lock` + `rk_unlock`", Figure(T, "BM_DatabaseLockNested"), Figure(T, "BM_RobustMutexNested"),
     "(nested robust mutex)", "—", None)
 row("one-tag `rk_write`, 8-byte plain tag", Figure(T, "BM_WriteOneTag"), Figure(T, "BM_WriteOneTagRaw"),

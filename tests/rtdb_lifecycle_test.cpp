@@ -2,6 +2,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "core/kernel_time.h"
 #include "core/records.h"
@@ -39,7 +42,7 @@ TEST_F(LifecycleTest, CreationLaysOutSegmentZero) {
   ASSERT_NE(k, nullptr);
   EXPECT_EQ(addr_of(k), kTestBase);
   EXPECT_STREQ(k->magic, "RKK");
-  EXPECT_EQ(k->layout, 1617u);
+  EXPECT_EQ(k->layout, 1618u);
   EXPECT_EQ(k->state, 1);
   EXPECT_EQ(val(k->version), 0x705u);
   EXPECT_STREQ(k->title, "Korvamentis 7.5");
@@ -120,6 +123,32 @@ TEST_F(LifecycleTest, NamesAndAttachmentAreChecked) {
   rk_unmap_kgd();
   EXPECT_EQ(create("fifteen_chars_x"), -41);
   EXPECT_EQ(create("Second"), 1);
+  holder.send("exit 0");
+  EXPECT_EQ(holder.wait_exit(), 0);
+}
+
+// An RTDB made by a kernel of the earlier layout (whose mutexes held the C
+// library's state) is refused, said so, and left as it was.
+TEST_F(LifecycleTest, AnRtdbOfAnotherLayoutIsRefusedUntouched) {
+  ASSERT_EQ(create("Plant"), 0);
+  Client holder;
+  holder.ok("mapfirst");
+  Kgd* k = kgd();
+  k->layout = 1617;
+  const std::string file = shm_file("RK000000");
+  auto bytes = [&file] {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  rk_unmap_kgd();
+  const std::string before = bytes();
+  StdoutCapture out;
+  int index = -1;
+  EXPECT_EQ(rk_map_firstkgd(&index), -42);
+  EXPECT_EQ(rk_proc_init_app("T", "", "Plant", "OPS", "A"), -4);
+  const std::string text = out.text();
+  EXPECT_NE(text.find("KER: RTDB 0 has layout 1617, this kernel reads layout 1618 only"), std::string::npos) << text;
+  EXPECT_TRUE(bytes() == before) << "the refused RTDB was written to";
   holder.send("exit 0");
   EXPECT_EQ(holder.wait_exit(), 0);
 }
