@@ -36,9 +36,15 @@ inline bool lock_is_slow(const Kgd* kgd) {
   return __atomic_load_n(lock_slow_word(kgd), __ATOMIC_SEQ_CST) != 0;
 }
 
-// Kernel mutex just taken: sets the mark, as a full barrier.
+// Kernel mutex just taken: sets the mark, as a full barrier. The holder is
+// read next with plain loads. An exchange is a full barrier on x86; where a
+// later load may pass the exchange's store (aarch64), a full fence keeps
+// the reads of the holder after the mark.
 inline void mark_lock_slow(Kgd* kgd) {
   __atomic_exchange_n(lock_slow_word(kgd), uint16_t{1}, __ATOMIC_SEQ_CST);
+#if !defined(__x86_64__) && !defined(__i386__)
+  __atomic_thread_fence(__ATOMIC_SEQ_CST);
+#endif
 }
 
 // Kernel mutex about to be given back with nobody queued for the lock.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 
 #include "platform/last_error.h"
 #include "platform/spin_wait.h"
@@ -19,11 +20,16 @@ namespace {
 // themselves, so that a set with nobody asleep costs no system call.
 SpinWait g_spin(2000);   // some tens of microseconds at most
 
+// Three 32-bit words: the same bytes on every target, so that processes of
+// every variant share one event.
 struct EventState {
   uint32_t signalled;
   uint32_t sleepers;
   int32_t setter_cpu;   // where the last set ran, for the waiter's spin
 };
+static_assert(sizeof(EventState) == 12 && offsetof(EventState, sleepers) == 4 &&
+                  offsetof(EventState, setter_cpu) == 8,
+              "EventState layout");
 
 EventState* state_of(Handle h) {
   NamedObject* obj = handle_get(h, Kind::Event);

@@ -23,7 +23,9 @@ namespace {
 constexpr int kReplyTimeoutMs = 60000;   // a hung client fails the test instead of hanging it
 }
 
-Client::Client(const std::vector<std::string>& args) {
+Client::Client(const std::vector<std::string>& args) : Client(RK_TEST_CLIENT, args) {}
+
+Client::Client(const std::string& program, const std::vector<std::string>& args) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe: " << strerror(errno);
@@ -33,10 +35,10 @@ Client::Client(const std::vector<std::string>& args) {
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, in[0], 0);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  std::vector<char*> argv{const_cast<char*>(RK_TEST_CLIENT)};
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  int rc = posix_spawn(&pid_, RK_TEST_CLIENT, &fa, nullptr, argv.data(), environ);
+  int rc = posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
   close(in[0]);
   close(out[1]);

@@ -30,6 +30,9 @@ inline constexpr uint32_t kTestViewBase = kTestBase + 0x0F800000;
 class Client {
  public:
   explicit Client(const std::vector<std::string>& args = {});
+  // A client of another program built with the same commands: the test
+  // client of the other variant.
+  Client(const std::string& program, const std::vector<std::string>& args);
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;

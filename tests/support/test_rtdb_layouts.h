@@ -21,6 +21,14 @@ inline rk_type_entry type_entry(const char* name, uint16_t stat, uint16_t max, u
   return t;
 }
 
+// The types of the RTDB that processes of both variants share in the mixed
+// tests: 0 ANALOG (4 bytes), 1 WIDE (64), 2 WORD8 (8), 3 TEXT (string),
+// 4 MBX (mailbox), 5 FLAG (digital).
+inline std::vector<rk_type_entry> mixed_types() {
+  return {type_entry("ANALOG", 0, 10, 4), type_entry("WIDE", 0, 4, 64), type_entry("WORD8", 0, 4, 8),
+          type_entry("TEXT", 2, 4, 8),    type_entry("MBX", 3, 2, 22),  type_entry("FLAG", 1, 4, 2)};
+}
+
 inline rk_kusr kusr(const char* name, uint32_t instances) {
   rk_kusr k{};
   // A domain name may use all 16 bytes, without a NUL.
