@@ -4,69 +4,11 @@
 // nothing behind.
 #include <signal.h>
 
-#include <fstream>
-
-#include "support/kernel_test.h"
-#include "support/rkctl_process.h"
+#include "support/rkctl_test.h"
 
 namespace rk::test {
 
 namespace {
-
-constexpr int kBoundMs = 20000;
-
-// A plant file of the test's own, in a directory of its own.
-class RkctlTest : public KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    char dir[] = "/tmp/rkctl_test_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override {
-    // Whatever a failed step left running goes now, with its clients, so
-    // that the namespace check below sees the RTDB as dead.
-    for (auto& run : runs_) {
-      const std::vector<pid_t> clients = run->started_pids();
-      run->kill_hard();
-      for (pid_t pid : clients) kill(pid, SIGKILL);
-      EXPECT_TRUE(gone(clients, kBoundMs));
-    }
-    runs_.clear();
-    std::system(("rm -rf " + dir_).c_str());
-    KernelTest::TearDown();
-  }
-
-  std::string plant(const std::string& text) {
-    const std::string path = dir_ + "/plant.toml";
-    std::ofstream(path) << text;
-    return path;
-  }
-
-  RkctlProcess& start(const std::vector<std::string>& args) {
-    runs_.push_back(std::make_unique<RkctlProcess>(args));
-    return *runs_.back();
-  }
-
-  // Index of the first output line containing `text`, or -1.
-  static int line_of(const RkctlProcess& p, const std::string& text) {
-    for (size_t i = 0; i < p.lines().size(); ++i) {
-      if (p.lines()[i].find(text) != std::string::npos) return static_cast<int>(i);
-    }
-    return -1;
-  }
-
-  std::string dir_;
-  std::vector<std::unique_ptr<RkctlProcess>> runs_;
-};
-
-// A plant of one domain OPS with one instance A of it: the RTDB's name,
-// its [[type]] tables and the instance's [[instance.client]] tables.
-std::string one_instance(const std::string& name, const std::string& types, const std::string& clients) {
-  return "[rtdb]\nname = \"" + name + "\"\n[[domain]]\nname = \"OPS\"\n" + types +
-         "[[instance]]\ndomain = \"OPS\"\nname = \"A\"\n" + clients;
-}
 
 // The number after KEY= in the output.
 long value_of(const std::string& out, const std::string& key) {
@@ -298,6 +240,20 @@ TEST_F(RkctlTest, BadPlantFilesAreRefusedWithTheirLine) {
       {"bad restart", head + inst + "[[instance.client]]\ntask = \"P\"\ncommand = \"x\"\nrestart = \"often\"\n",
        ":11: instance[0].client[0].restart: unknown word \"often\""},
       {"syntax", head + "instances = \n", ":5:"},
+      // Commands that could never run, refused before anything is made.
+      {"missing program", head + inst + "[[instance.client]]\ntask = \"P\"\ncommand = [\"no_such_program_x\", \"1\"]\n",
+       ":10: instance[0].client[0].command: program \"no_such_program_x\" not found in "},
+      {"missing program of a shell line",
+       head + inst + "[[instance.client]]\ntask = \"P\"\ncommand = \"LEVEL=3 no_such_program_x && exit 1\"\n",
+       ":10: instance[0].client[0].command: program \"no_such_program_x\" not found in "},
+      {"empty program", head + inst + "[[instance.client]]\ntask = \"P\"\ncommand = [\"\"]\n",
+       ":10: instance[0].client[0].command: the program's name must not be empty"},
+      {"blank line", head + inst + "[[instance.client]]\ntask = \"P\"\ncommand = \"   \"\n",
+       ":10: instance[0].client[0].command: must not be blank"},
+      {"not executable", head + inst + "[[instance.client]]\ntask = \"P\"\ncommand = [\"/etc/passwd\"]\n",
+       ":10: instance[0].client[0].command: \"/etc/passwd\" is not executable"},
+      {"missing path", head + inst + "[[instance.client]]\ntask = \"P\"\ncommand = \"/no/such/dir/prog -x\"\n",
+       ":10: instance[0].client[0].command: \"/no/such/dir/prog\" does not exist"},
   };
   for (const Case& c : cases) {
     const std::string file = plant(c.text);

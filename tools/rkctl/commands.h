@@ -8,6 +8,7 @@
 
 #include "tools/rkctl/dumps.h"
 #include "tools/rkctl/rtdb_session.h"
+#include "tools/rkctl/supervisor.h"
 
 namespace rkctl {
 
@@ -20,7 +21,10 @@ int watch_tags(const Target& target, const std::vector<std::string>& tags, bool 
 int send_message(const Target& target, const std::string& tag, const std::string& message);
 int list_mailbox(const Target& target, const std::string& tag, bool take, bool json);
 int post_signal(const Target& target, const std::string& name, const std::string& signal);
-int stop_client(const Target& target, const std::string& name);
+// stop, start, restart: a request to the run manager (see control.h).
+int control_client(const Target& target, Request what, const std::string& task);
+// Stops the whole plant through its run manager and waits until it is down.
+int bring_down(const std::string& rtdb);
 int top_view(const std::string& rtdb, bool once, bool json, double interval_s);
 // 0 when consistent, 1 when a fault was found (one line each).
 int check_rtdb(const std::string& rtdb);

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
   c_run->add_option("plant", run.plant_file, "plant file (TOML)")->required();
   c_run->add_option("--for", run_for, "stop after this long (10s, 2m); default: until SIGINT/SIGTERM");
   c_run->add_flag("--dump-at-stop", run.dump_at_stop, "print the process dump before stopping");
+  c_run->add_option("--log", run.log_file, "append every line of the run to this file too");
   c_run->callback([&] {
     if (!run_for.empty()) run.for_seconds = duration_option(run_for, "--for");
     code = run_plant(run);
@@ -109,10 +110,25 @@ int main(int argc, char** argv) {
   c_signal->add_option("signal", signal, "0..31, term, list or owner")->required();
   c_signal->callback([&] { code = post_signal(target, name, signal); });
 
-  auto* c_stop = app.add_subcommand("stop", "Set the termination flag of a client by its task name");
+  auto* c_stop = app.add_subcommand(
+      "stop", "Stop a client of a running plant; its run manager keeps it down until `rkctl start`");
   target_options(c_stop, &target);
   c_stop->add_option("name", name, "task name")->required();
-  c_stop->callback([&] { code = stop_client(target, name); });
+  c_stop->callback([&] { code = control_client(target, Request::stop, name); });
+
+  auto* c_start = app.add_subcommand("start", "Start a client of a running plant that is down");
+  target_options(c_start, &target);
+  c_start->add_option("name", name, "task name")->required();
+  c_start->callback([&] { code = control_client(target, Request::start, name); });
+
+  auto* c_restart = app.add_subcommand("restart", "Stop a client of a running plant and start it again");
+  target_options(c_restart, &target);
+  c_restart->add_option("name", name, "task name")->required();
+  c_restart->callback([&] { code = control_client(target, Request::restart, name); });
+
+  auto* c_down = app.add_subcommand("down", "Stop a whole plant in order, as Ctrl-C does, and wait until it is down");
+  target_options(c_down, &target, false);
+  c_down->callback([&] { code = bring_down(target.rtdb); });
 
   bool once = false;
   std::string interval = "1s";

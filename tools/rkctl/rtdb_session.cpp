@@ -74,7 +74,7 @@ bool running_instance(int app, InstanceName* out) {
   return true;
 }
 
-Session::Session(const Target& target) : attached_(target.rtdb) {
+Session::Session(const Target& target, const std::string& desc) : attached_(target.rtdb) {
   if (!target.instance.empty()) {
     const size_t slash = target.instance.find('/');
     if (slash == std::string::npos) throw Failure("rkctl: --instance takes DOMAIN/INSTANCE");
@@ -91,7 +91,7 @@ Session::Session(const Target& target) : attached_(target.rtdb) {
   int16_t id = -kNoSlot;
   for (int n = 1; n <= kToolNames; ++n) {
     const std::string task = "rkctl." + std::to_string(n);
-    id = rk_proc_init_app(task.c_str(), "rkctl", attached_.name().c_str(), where_.domain.c_str(),
+    id = rk_proc_init_app(task.c_str(), desc.c_str(), attached_.name().c_str(), where_.domain.c_str(),
                           where_.instance.c_str());
     if (id != -kInUse) break;
   }
