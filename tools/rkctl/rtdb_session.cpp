@@ -10,6 +10,7 @@
 
 #include "tools/rkctl/failure.h"
 #include "tools/rkctl/interrupts.h"
+#include "tools/rkctl/rtdb_diagnosis.h"
 
 namespace rkctl {
 
@@ -29,7 +30,7 @@ std::string default_rtdb() {
   if (const char* env = getenv("RKNAME"); env != nullptr && *env != '\0') return env;
   std::vector<std::string> all = rtdb_names();
   if (all.size() == 1) return all[0];
-  if (all.empty()) throw Failure("rkctl: no RTDB runs");
+  if (all.empty()) throw Failure("rkctl: no RTDB runs" + diagnosis_suffix(true));
   std::string list;
   for (const std::string& n : all) list += (list.empty() ? "" : ", ") + n;
   throw Failure("rkctl: several RTDBs run (" + list + "): name one with --rtdb");
@@ -59,7 +60,7 @@ Attached::Attached(const std::string& rtdb) {
     }
     rk_unmap_kgd();
   }
-  throw Failure("rkctl: no RTDB named " + want);
+  throw Failure("rkctl: no RTDB named " + want + diagnosis_suffix(rtdb_names().empty()));
 }
 
 Attached::~Attached() { rk_unmap_kgd(); }
@@ -98,8 +99,7 @@ Session::Session(const Target& target, const std::string& desc) : attached_(targ
   if (id < 0) {
     throw Failure("rkctl: cannot register in " + where_.domain + "/" + where_.instance + ": " +
                   (id == -5 ? std::string("no such running instance")
-                            : id == -kNoSlot || id == -kInUse ? std::string("no free slot")
-                                                              : "error " + std::to_string(-id)));
+                            : id == -kNoSlot || id == -kInUse ? std::string("no free slot") : rk_strerror(id)));
   }
   id_ = static_cast<rk_client_id>(id);
   // A Ctrl-C posts our own termination flag, which ends any wait at once.

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "tools/rkctl/failure.h"
+#include "tools/rkctl/json_out.h"
 
 namespace rkctl {
 
@@ -63,5 +64,22 @@ void say(const char* format, ...) {
 }
 
 void say_verbatim(const std::string& text) { put_both(text); }
+
+}  // namespace rkctl
+
+namespace rkctl {
+
+std::string iso_time() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  tm t;
+  localtime_r(&tv.tv_sec, &t);
+  char zone[8] = "+0000";
+  strftime(zone, sizeof zone, "%z", &t);
+  char b[96];
+  snprintf(b, sizeof b, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld%.3s:%.2s", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+           t.tm_hour, t.tm_min, t.tm_sec, static_cast<long>(tv.tv_usec / 1000), zone, zone + 3);
+  return b;
+}
 
 }  // namespace rkctl
