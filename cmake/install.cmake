@@ -1,11 +1,16 @@
-# cmake --install: the header, librk.so with its soname, rkctl, a pkg-config
-# file and a CMake package (find_package(rk) gives rk::rk).
+# cmake --install: the header, librk.so with its soname, rkctl with its
+# manual pages and bash completion, a pkg-config file and a CMake package
+# (find_package(rk) gives rk::rk).
 include(CMakePackageConfigHelpers)
 
 install(TARGETS rk EXPORT rkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS rkctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# rkctl's manual pages, made from its help texts, and its bash completion.
+install(DIRECTORY ${PROJECT_BINARY_DIR}/man/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 FILES_MATCHING PATTERN "*.1")
+install(FILES tools/rkctl/rkctl.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  RENAME rkctl)
 install(FILES include/rk.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(EXPORT rkTargets NAMESPACE rk:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/rk)

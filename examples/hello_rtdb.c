@@ -7,7 +7,7 @@
 #include "rk.h"
 
 static int fail(const char* what, int result) {
-  printf("%s failed: %d\n", what, result);
+  printf("%s failed: %s (%d)\n", what, rk_strerror(result), result);
   return 1;
 }
 

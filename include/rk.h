@@ -135,6 +135,58 @@ typedef struct rk_attr_record {
  * the id names no live client. */
 RK_API int rk_errno(rk_client_id id);
 
+/* The kernel's error numbers, one table for every call: rk_errno gives
+ * them, and the calls made before the caller has a client id return them
+ * negated. */
+#define RK_ENOBLOCK 1        /* no free block of that size in a kernel memory pool */
+#define RK_ENOMEM 2          /* no memory; objects or arrays could not be made */
+#define RK_ENORTDB 4         /* no RTDB of that name, or it is not valid */
+#define RK_ENOTREG 5         /* no live client there; no slot or application of that name */
+#define RK_ERANGE 7          /* a number out of range */
+#define RK_EBADTAG 9         /* bad tag reference or bad type entry */
+#define RK_ENULL 10          /* a required pointer is null, or a bad registration value */
+#define RK_ENOCHANGE 11      /* no changed tag found */
+#define RK_ENOSLOT 12        /* no free slot or application block */
+#define RK_ENOCLIENT 13      /* no client or slot of that name, or an empty task name */
+#define RK_ENOAPP 14         /* no application of those names, or an empty instance name */
+#define RK_EINUSE 22         /* slot held by a live client, instance running, process attached */
+#define RK_ENOTLOCKED 23     /* unlock without holding the database lock */
+#define RK_ELOCKQUEUED 24    /* lock requested while queued */
+#define RK_ELOCKREVOKED 25   /* the lock had been revoked */
+#define RK_EWAITQUEUED 26    /* wait requested while queued */
+#define RK_ETERM 27          /* the wait ended: the termination signal is pending */
+#define RK_ENOLIST 30        /* the caller has no tag list */
+#define RK_ENOBODY 32        /* nobody was woken */
+#define RK_ENOSIG 33         /* no signal both pending and accepted */
+#define RK_ESIGNAL 34        /* the wait ended: another accepted signal is pending */
+#define RK_ENOTMBX 35        /* the type is not a mailbox type */
+#define RK_ENOMSG 36         /* no message at that position */
+#define RK_EOWNER 37         /* the mailbox has another owner */
+#define RK_EATTRFULL 38      /* the Attribute Table is full */
+#define RK_EATTRBIT0 39      /* attribute bit 0 given */
+#define RK_ENOATTR 40        /* no attribute record matches */
+#define RK_EEXIST 41         /* an RTDB of that name exists */
+#define RK_ENOMORE 42        /* no (further) RTDB */
+#define RK_EMUTEX 45         /* the kernel mutex could not be taken */
+#define RK_EMBXLIMIT 46      /* the message would take the mailbox over its limit */
+#define RK_ETYPETABLE 47     /* the new type table does not fit the current one */
+#define RK_ENOOP 48          /* the new type table changes nothing */
+#define RK_ENAN 50           /* an 8-byte value is NaN */
+#define RK_EPLUSINF 51       /* an 8-byte value is +infinity */
+#define RK_EMINUSINF 52      /* an 8-byte value is -infinity */
+#define RK_ESAMETAG 53       /* a move's source and destination are the same tag */
+#define RK_EAPPTOSHARED 54   /* a per-application source moved to a shared destination */
+#define RK_EBOTHRAW 55       /* both tags of a move have type class 5 */
+#define RK_EAPPDOWN 57       /* the application named by a second client id is not active */
+#define RK_EREFUSED 60       /* an attribute handler refused the element without a number of its own */
+
+/* The kernel's text for an error number, or for its negation (so that a
+ * registration's result can be passed as it is): "no message at that
+ * position" for 36 and -36. 0 gives "no error"; a number the kernel does
+ * not use gives "unknown error number". Never null; the texts are
+ * constant. */
+RK_API const char* rk_strerror(int error);
+
 /* ---- RTDB lifecycle ---- */
 
 /* Creates an RTDB named `name` (1..15 characters) with its domains, each
@@ -842,6 +894,12 @@ RK_API int rk_get_mem(int n, rk_mem_record* record);
  * value_bytes and shared_values are left as the caller had them. */
 RK_API int rk_get_ntypes(void);
 RK_API int rk_get_type(int n, rk_type_entry* record);
+/* The number of the type called `name` in the attached RTDB: the type
+ * whose name is exactly that, else the first whose name differs only in
+ * case. -RK_EBADTAG when no type is called so, -RK_ENORTDB when this
+ * process has no RTDB attached, -RK_ENULL for a null name, -RK_EMUTEX when
+ * the kernel mutex failed. */
+RK_API int rk_find_type(const char* name);
 /* Describes type slot n, which exists but is not laid out yet (for a
  * configuring process before clients run): stat, max, usiz and type_class
  * from record, ksiz derived (plain: usiz even and not 0; digital: usiz 2;

@@ -8,7 +8,11 @@
 # Every variant gets CMake, Ninja, GoogleTest, Google Benchmark and, for
 # rkctl, the command-line, TOML and JSON libraries (header-only; toml++ is
 # used in its header-only mode, so its headers of any architecture do) and
-# pkg-config for the installed tree's test. A package is never removed to
+# pkg-config for the installed tree's test; help2man and man-db to make and
+# show rkctl's manual pages from its help texts. Natively rkctl tells systemd
+# of the plant's start and stop through libsystemd; the i386 build does
+# without it (its libsystemd would pull in a second set of system
+# libraries) and speaks the short notify protocol itself. A package is never removed to
 # make room for another: where one would have to go, the bootstrap stops and
 # says so. Quiet and quick when everything is already there.
 set -euo pipefail
@@ -20,11 +24,11 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 need=()
 want() { for p in "$@"; do have_pkg "$p" || need+=("$p"); done; }
 
-want cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev
+want cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev help2man man-db
 [ -e /usr/include/toml++/toml.h ] || want libtomlplusplus-dev
 case $arch in
   native)
-    want g++ libgtest-dev libgmock-dev libbenchmark-dev ;;
+    want g++ libgtest-dev libgmock-dev libbenchmark-dev libsystemd-dev ;;
   i386)
     [ "$(uname -m)" = x86_64 ] || { echo "bootstrap: the i386 build is made on x86_64 machines" >&2; exit 1; }
     want g++-multilib libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386 lib32asan8 lib32ubsan1 ;;

@@ -13,6 +13,12 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 test -x "$prefix/bin/rkctl"
 "$prefix/bin/rkctl" --help >/dev/null
+# rkctl's manual pages, as the build made them, and its bash completion.
+if [ -f "$build/man/rkctl.1" ]; then
+  for page in "$build"/man/*.1; do cmp "$page" "$prefix/share/man/man1/$(basename "$page")"; done
+  test -f "$prefix/share/man/man1/rkctl-run.1"
+fi
+grep -q "complete .*_rkctl rkctl" "$prefix/share/bash-completion/completions/rkctl"
 lib=$(ls "$prefix"/lib*/librk.so.7)
 objdump -p "$lib" | grep 'SONAME *librk.so.7' >/dev/null
 

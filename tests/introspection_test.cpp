@@ -173,6 +173,28 @@ TEST_F(IntrospectionTest, ProcessRecordFillsItsFieldsOnly) {
   e.wait_state = 0;
 }
 
+// A type by its name: the whole name (all 16 bytes of it, too), the exact
+// spelling before one that differs in case, nothing for a prefix.
+TEST_F(IntrospectionTest, FindTypeByName) {
+  struct Case {
+    const char* name;
+    int result;
+  } cases[] = {
+      {"PLAIN_TAGS_16CHR", kPlain}, {"DIGITAL", kDigital},     {"digital", kDigital},
+      {"SpareBox", kSpareBox},      {"SPARE", kSpare},         {"DIGITA", -RK_EBADTAG},
+      {"DIGITALS", -RK_EBADTAG},    {"", -RK_EBADTAG},         {"PLAIN_TAGS_16CHRX", -RK_EBADTAG},
+  };
+  for (const Case& c : cases) EXPECT_EQ(rk_find_type(c.name), c.result) << c.name;
+  EXPECT_EQ(rk_find_type(nullptr), -RK_ENULL);
+  // Two names that differ only in case: each finds its own.
+  memcpy(type(kSpare).name, "digital\0\0\0\0\0\0\0\0\0", 16);
+  EXPECT_EQ(rk_find_type("digital"), kSpare);
+  EXPECT_EQ(rk_find_type("DIGITAL"), kDigital);
+  EXPECT_EQ(rk_find_type("Digital"), kDigital);
+}
+
+TEST(FindType, NeedsAnAttachedRtdb) { EXPECT_EQ(rk_find_type("ANY"), -RK_ENORTDB); }
+
 TEST_F(IntrospectionTest, RefusalsWriteNothing) {
   rk_seg_record seg;
   rk_mem_record mem;

@@ -27,7 +27,7 @@ int main(void) {
   rk_message_record first;
   while (!demo_stop) {
     uint32_t position = 0;
-    if (rk_change_wait(id, &box, 1, &position, &first) != 0 && rk_errno(id) == 27) break;
+    if (rk_change_wait(id, &box, 1, &position, &first) != 0 && rk_errno(id) == RK_ETERM) break;
     take_all(id, box);
     fflush(stdout);
   }

@@ -38,7 +38,7 @@ int main(void) {
     uint32_t position = 0;
     double written;
     if (rk_change_wait(id, &stamp, 1, &position, &written) != 0) {
-      if (rk_errno(id) == 27) break; /* the termination flag */
+      if (rk_errno(id) == RK_ETERM) break;
       continue;
     }
     if (samples < MAX_SAMPLES) latencies[samples++] = demo_now() - written;

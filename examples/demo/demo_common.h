@@ -33,7 +33,7 @@ static inline rk_client_id demo_register(const char* task, const char* desc) {
   signal(SIGTERM, demo_on_term);
   id = rk_proc_init(task, desc);
   if (id < 0) {
-    fprintf(stderr, "%s: cannot register: %d\n", task, id);
+    fprintf(stderr, "%s: cannot register: %s (%d)\n", task, rk_strerror(id), id);
     exit(2);
   }
   atexit(rk_exit_trap);
@@ -42,15 +42,12 @@ static inline rk_client_id demo_register(const char* task, const char* desc) {
 
 /* The number of the type called `name`; exits when there is none. */
 static inline uint16_t demo_type(const char* task, const char* name) {
-  int n = rk_get_ntypes();
-  int i;
-  for (i = 0; i < n; ++i) {
-    rk_type_entry e;
-    memset(&e, 0, sizeof e);
-    if (rk_get_type(i, &e) == 0 && strncmp(e.name, name, sizeof e.name) == 0) return (uint16_t)i;
+  int type = rk_find_type(name);
+  if (type < 0) {
+    fprintf(stderr, "%s: type %s: %s\n", task, name, rk_strerror(type));
+    exit(2);
   }
-  fprintf(stderr, "%s: the RTDB has no type %s\n", task, name);
-  exit(2);
+  return (uint16_t)type;
 }
 
 /* The number of tags of a type. */

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     t = demo_now();
     memcpy(p, &t, 8);
     if (rk_write(id, refs, n, values) != 0) {
-      fprintf(stderr, "field: write failed: %d\n", rk_errno(id));
+      fprintf(stderr, "field: write failed: %s\n", rk_strerror(rk_errno(id)));
       return 1;
     }
     writes += n;

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,24 +29,48 @@ int left_ms(Clock::time_point until) {
 
 }  // namespace
 
-RkctlProcess::RkctlProcess(const std::vector<std::string>& args) {
+RkctlProcess::RkctlProcess(const std::vector<std::string>& args, const SpawnOptions& options) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  // Everything the child needs is made before the fork: after it, only
+  // calls that take no lock.
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const std::string& o : options.env) replaced = replaced || o.substr(0, o.find('=')) == name;
+    if (!replaced) env_text.push_back(entry);
+  }
+  for (const std::string& o : options.env) env_text.push_back(o);
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
   std::vector<char*> argv{const_cast<char*>(RKCTL)};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  if (posix_spawn(&pid_, RKCTL, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&fa);
+  pid_ = fork();
+  if (pid_ == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) _exit(126);
+    if (options.as_user && (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0 || setuid(options.uid) != 0)) {
+      _exit(126);
+    }
+    // As a shell starts it: the test ignores SIGPIPE, which would carry over.
+    signal(SIGPIPE, SIG_DFL);
+    execve(RKCTL, argv.data(), envp.data());
+    _exit(127);
+  }
   close(out[1]);
   close(err[1]);
   out_ = out[0];
   err_ = err[0];
   fcntl(err_, F_SETFL, O_NONBLOCK);
+}
+
+void RkctlProcess::close_output() {
+  if (out_ >= 0) close(out_);
+  out_ = -1;
 }
 
 RkctlProcess::~RkctlProcess() {
@@ -63,6 +87,7 @@ void RkctlProcess::kill_hard() {
 }
 
 bool RkctlProcess::read_some(int ms) {
+  if (out_ < 0) return false;
   pollfd p{out_, POLLIN, 0};
   if (poll(&p, 1, ms) != 1) return false;
   char buf[4096];
@@ -76,9 +101,9 @@ bool RkctlProcess::read_some(int ms) {
   return true;
 }
 
-bool RkctlProcess::wait_for(const std::string& text, int ms) {
+bool RkctlProcess::wait_for(const std::string& text, int ms, size_t from) {
   const auto until = Clock::now() + std::chrono::milliseconds(ms);
-  size_t looked = 0;
+  size_t looked = from;
   for (;;) {
     for (; looked < lines_.size(); ++looked) {
       if (lines_[looked].find(text) != std::string::npos) return true;
@@ -124,14 +149,17 @@ std::string RkctlProcess::errors() {
 std::vector<pid_t> RkctlProcess::started_pids() const {
   std::vector<pid_t> pids;
   for (const std::string& l : lines_) {
+    // The run manager's lines begin with their time stamp.
     const size_t at = l.find(", pid ");
-    if (l.rfind("rkctl: started ", 0) == 0 && at != std::string::npos) pids.push_back(atoi(l.c_str() + at + 6));
+    if (l.find("rkctl: started ") != std::string::npos && at != std::string::npos) {
+      pids.push_back(atoi(l.c_str() + at + 6));
+    }
   }
   return pids;
 }
 
-ToolResult run_rkctl(const std::vector<std::string>& args, int ms) {
-  RkctlProcess p(args);
+ToolResult run_rkctl(const std::vector<std::string>& args, int ms, const SpawnOptions& options) {
+  RkctlProcess p(args, options);
   ToolResult r;
   r.code = p.finish(ms);
   r.out = p.output();

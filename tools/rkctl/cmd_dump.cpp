@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/rkctl/commands.h"
+#include "tools/rkctl/json_out.h"
 
 namespace rkctl {
 
@@ -39,7 +40,7 @@ nlohmann::json procs_json() {
 int dump_table(const std::string& rtdb, DumpTable table, bool json) {
   Attached at(rtdb);
   if (json) {
-    std::cout << procs_json().dump(2) << std::endl;
+    std::cout << json_text(procs_json()) << std::endl;
   } else {
     fputs(dump_text(table).c_str(), stdout);
   }

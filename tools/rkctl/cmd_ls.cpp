@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/rkctl/commands.h"
+#include "tools/rkctl/json_out.h"
+#include "tools/rkctl/rtdb_diagnosis.h"
 
 namespace rkctl {
 
@@ -57,6 +59,10 @@ int list_rtdbs(bool json) {
     all.push_back(summarize(index));
     rk_unmap_kgd();
   }
+  // What this user cannot see is said on standard error, the list stays
+  // as it is for scripts.
+  const std::string unseen = diagnosis_suffix(all.empty());
+  if (!unseen.empty()) fprintf(stderr, "rkctl ls: %s\n", unseen.substr(2).c_str());
   if (json) {
     nlohmann::json out = nlohmann::json::array();
     for (const Summary& s : all) {
@@ -68,7 +74,7 @@ int list_rtdbs(bool json) {
                      {"segments", s.segments},
                      {"kernel_memory_used", s.memory_used}});
     }
-    std::cout << out.dump(2) << std::endl;
+    std::cout << json_text(out) << std::endl;
     return 0;
   }
   printf("%-15s %3s %6s %7s %8s %12s\n", "RTDB", "kgd", "apps", "clients", "segments", "memory-used");

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/rkctl/commands.h"
+#include "tools/rkctl/json_out.h"
 #include "tools/rkctl/failure.h"
 #include "tools/rkctl/mailbox_view.h"
 #include "tools/rkctl/tag_values.h"
@@ -35,7 +36,7 @@ int send_message(const Target& target, const std::string& tag, const std::string
   return 0;
 }
 
-int list_mailbox(const Target& target, const std::string& tag, bool take, bool json) {
+int list_mailbox(const Target& target, const std::string& tag, bool take, bool json, bool raw) {
   Session s(target);
   const NamedTag t = one_mailbox(tag);
   nlohmann::json out = nlohmann::json::array();
@@ -43,9 +44,9 @@ int list_mailbox(const Target& target, const std::string& tag, bool take, bool j
     std::string data;
     while (take_message(s.id(), t.ref, &data)) {
       if (json) {
-        out.push_back({{"data", data}});
+        out.push_back({{"data", raw ? hex_bytes(data.data(), data.size()) : data}});
       } else {
-        printf("%s\n", data.c_str());
+        printf("%s\n", raw ? hex_bytes(data.data(), data.size()).c_str() : printable(data.data(), data.size()).c_str());
       }
     }
   } else {
@@ -58,7 +59,7 @@ int list_mailbox(const Target& target, const std::string& tag, bool take, bool j
       }
     }
   }
-  if (json) std::cout << out.dump(2) << std::endl;
+  if (json) std::cout << json_text(out) << std::endl;
   return 0;
 }
 

@@ -1,5 +1,4 @@
-// rkctl signal and stop: post a signal, or the termination flag, to a
-// client by its task name.
+// rkctl signal: post a signal to a client by its task name.
 #include <strings.h>
 
 #include <cerrno>
@@ -35,14 +34,6 @@ int post_signal(const Target& target, const std::string& name, const std::string
   Session s(target);
   if (rk_send_sig_ex(s.id(), s.where().domain.c_str(), s.where().instance.c_str(), name.c_str(), sig) != 0) {
     throw Failure("rkctl signal: " + name + ": " + error_text(rk_errno(s.id())));
-  }
-  return 0;
-}
-
-int stop_client(const Target& target, const std::string& name) {
-  Session s(target);
-  if (rk_set_term_flag_ex(s.id(), s.where().domain.c_str(), s.where().instance.c_str(), name.c_str()) != 0) {
-    throw Failure("rkctl stop: " + name + ": " + error_text(rk_errno(s.id())));
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 // statistics counters of the Client Process Table. Rates are the growth of
 // a counter between two samples divided by the time between them; the
 // counters are 32 bits wide and wrap, so the growth is taken modulo 2^32.
+// With --json each view is one JSON object, a line each until Ctrl-C.
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "tools/rkctl/commands.h"
 #include "tools/rkctl/failure.h"
 #include "tools/rkctl/interrupts.h"
+#include "tools/rkctl/json_out.h"
 
 namespace rkctl {
 
@@ -98,7 +100,7 @@ nlohmann::json frame_json(const Sample& then, const Sample& now) {
                     {"reads_per_s", r.reads},  {"writes_per_s", r.writes}, {"tags_per_s", r.tags},
                     {"lock_hold_share", r.hold}});
   }
-  return {{"interval_s", secs}, {"clients", rows}};
+  return {{"time", iso_time()}, {"interval_s", secs}, {"clients", rows}};
 }
 
 void print_frame(const std::string& rtdb, const Sample& then, const Sample& now, bool clear) {
@@ -127,7 +129,11 @@ int top_view(const std::string& rtdb, bool once, bool json, double interval_s) {
     if (rk_get_name(name, sizeof name) != 0) throw Failure("rkctl top: the RTDB " + at.name() + " has ended");
     Sample now = sample();
     if (json) {
-      std::cout << frame_json(before, now).dump(2) << std::endl;
+      // One view: an object as every --json prints one; a stream: one
+      // object per line.
+      nlohmann::json frame = frame_json(before, now);
+      frame["rtdb"] = at.name();
+      std::cout << json_text(frame, once ? 2 : -1) << std::endl;
     } else {
       print_frame(at.name(), before, now, !once && isatty(1));
     }

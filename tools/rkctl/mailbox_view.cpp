@@ -8,25 +8,7 @@
 
 namespace rkctl {
 
-std::string error_text(int err) {
-  const char* what = nullptr;
-  switch (err) {
-    case 2: what = "no memory"; break;
-    case 5: what = "no live client of that name"; break;
-    case 7: what = "out of range"; break;
-    case 9: what = "bad tag"; break;
-    case 13: what = "no client of that name"; break;
-    case 14: what = "no such instance"; break;
-    case 27: what = "ended by the termination flag"; break;
-    case 35: what = "not a mailbox"; break;
-    case 36: what = "no message"; break;
-    case 37: what = "the mailbox has another owner"; break;
-    case 46: what = "over the mailbox limit"; break;
-    case 50: case 51: case 52: what = "not a finite number"; break;
-    default: break;
-  }
-  return "error " + std::to_string(err) + (what ? std::string(" (") + what + ")" : "");
-}
+std::string error_text(int err) { return std::string(rk_strerror(err)) + " (error " + std::to_string(err) + ")"; }
 
 std::vector<QueuedMessage> queued_messages(rk_client_id id, rk_tag_ref ref, uint32_t start) {
   uint32_t count = 0;
@@ -68,7 +50,7 @@ bool take_message(rk_client_id id, rk_tag_ref ref, std::string* data) {
     if (rk_errno(id) == 36) return false;
     throw Failure("rkctl: mailbox: " + error_text(rk_errno(id)));
   }
-  *data = printable(buffer.data(), r.length);
+  data->assign(buffer.data(), r.length);
   return true;
 }
 

@@ -22,10 +22,11 @@ std::vector<QueuedMessage> queued_messages(rk_client_id id, rk_tag_ref ref, uint
 std::string describe(const QueuedMessage& m);
 nlohmann::json to_json(const QueuedMessage& m);
 
-// Takes the oldest message; false when there is none.
+// Takes the oldest message, its bytes as they are; false when there is none.
 bool take_message(rk_client_id id, rk_tag_ref ref, std::string* data);
 
-// "error N" with the kernel's reading of the common numbers.
+// The kernel's text for an error number, and the number: "no message at
+// that position (error 36)".
 std::string error_text(int err);
 
 }  // namespace rkctl

@@ -16,6 +16,8 @@ struct PlantClient {
   uint16_t priority = 0;
   std::vector<std::string> command;  // argv; empty: the slot is only configured
   std::string command_text;          // the command as the file gives it (the slot's cmdline)
+  bool shell = false;                // given as one string: /bin/sh -c runs it
+  int command_line = 0;              // where the file gives the command
   Restart restart = Restart::never;
   int line = 0;
 };

@@ -217,17 +217,20 @@ void read_types(Reader& r, const toml::table& root, Plant& p) {
   }
 }
 
-// A command as a list of words, or as one line that the shell runs.
+// A command as a list of words, or as one line that the shell runs as
+// `/bin/sh -c LINE` does: assignments, builtins, `;` and `&&` included.
 void read_command(Reader& r, const toml::table& t, const std::string& w, PlantClient& c) {
   const toml::node* n = t.get("command");
   if (n == nullptr) return;
+  c.command_line = Reader::line_of(*n);
   if (const auto* s = n->as_string()) {
-    if (s->get().empty()) {
-      r.error(n, 0, w + "command", "must not be empty");
+    if (s->get().find_first_not_of(" \t") == std::string::npos) {
+      r.error(n, 0, w + "command", s->get().empty() ? "must not be empty" : "must not be blank");
       return;
     }
-    c.command = {"/bin/sh", "-c", "exec " + s->get()};
+    c.command = {"/bin/sh", "-c", s->get()};
     c.command_text = s->get();
+    c.shell = true;
   } else if (const auto* a = n->as_array()) {
     for (auto&& e : *a) {
       if (const auto* word = e.as_string()) {
@@ -237,7 +240,12 @@ void read_command(Reader& r, const toml::table& t, const std::string& w, PlantCl
         r.error(&e, 0, w + "command", "every word must be a string");
       }
     }
-    if (c.command.empty()) r.error(n, 0, w + "command", "must not be empty");
+    if (c.command.empty()) {
+      r.error(n, 0, w + "command", "must not be empty");
+    } else if (c.command[0].find_first_not_of(" \t") == std::string::npos) {
+      r.error(n, 0, w + "command", "the program's name must not be empty or blank");
+      c.command.clear();
+    }
   } else {
     r.error(n, 0, w + "command", "must be a string or an array of strings");
   }

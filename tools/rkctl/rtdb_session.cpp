@@ -10,6 +10,7 @@
 
 #include "tools/rkctl/failure.h"
 #include "tools/rkctl/interrupts.h"
+#include "tools/rkctl/rtdb_diagnosis.h"
 
 namespace rkctl {
 
@@ -29,7 +30,7 @@ std::string default_rtdb() {
   if (const char* env = getenv("RKNAME"); env != nullptr && *env != '\0') return env;
   std::vector<std::string> all = rtdb_names();
   if (all.size() == 1) return all[0];
-  if (all.empty()) throw Failure("rkctl: no RTDB runs");
+  if (all.empty()) throw Failure("rkctl: no RTDB runs" + diagnosis_suffix(true));
   std::string list;
   for (const std::string& n : all) list += (list.empty() ? "" : ", ") + n;
   throw Failure("rkctl: several RTDBs run (" + list + "): name one with --rtdb");
@@ -59,7 +60,7 @@ Attached::Attached(const std::string& rtdb) {
     }
     rk_unmap_kgd();
   }
-  throw Failure("rkctl: no RTDB named " + want);
+  throw Failure("rkctl: no RTDB named " + want + diagnosis_suffix(rtdb_names().empty()));
 }
 
 Attached::~Attached() { rk_unmap_kgd(); }
@@ -74,7 +75,7 @@ bool running_instance(int app, InstanceName* out) {
   return true;
 }
 
-Session::Session(const Target& target) : attached_(target.rtdb) {
+Session::Session(const Target& target, const std::string& desc) : attached_(target.rtdb) {
   if (!target.instance.empty()) {
     const size_t slash = target.instance.find('/');
     if (slash == std::string::npos) throw Failure("rkctl: --instance takes DOMAIN/INSTANCE");
@@ -91,15 +92,14 @@ Session::Session(const Target& target) : attached_(target.rtdb) {
   int16_t id = -kNoSlot;
   for (int n = 1; n <= kToolNames; ++n) {
     const std::string task = "rkctl." + std::to_string(n);
-    id = rk_proc_init_app(task.c_str(), "rkctl", attached_.name().c_str(), where_.domain.c_str(),
+    id = rk_proc_init_app(task.c_str(), desc.c_str(), attached_.name().c_str(), where_.domain.c_str(),
                           where_.instance.c_str());
     if (id != -kInUse) break;
   }
   if (id < 0) {
     throw Failure("rkctl: cannot register in " + where_.domain + "/" + where_.instance + ": " +
                   (id == -5 ? std::string("no such running instance")
-                            : id == -kNoSlot || id == -kInUse ? std::string("no free slot")
-                                                              : "error " + std::to_string(-id)));
+                            : id == -kNoSlot || id == -kInUse ? std::string("no free slot") : rk_strerror(id)));
   }
   id_ = static_cast<rk_client_id>(id);
   // A Ctrl-C posts our own termination flag, which ends any wait at once.

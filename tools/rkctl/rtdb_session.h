@@ -43,7 +43,8 @@ bool running_instance(int app, InstanceName* out);
 // when destroyed, and a Ctrl-C ends any wait of it (rk_wait fails with 27).
 class Session {
  public:
-  explicit Session(const Target& target);
+  // `desc` is the slot's description while the tool is registered.
+  explicit Session(const Target& target, const std::string& desc = "rkctl");
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

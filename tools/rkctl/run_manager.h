@@ -10,6 +10,7 @@ struct RunOptions {
   std::string plant_file;
   double for_seconds = 0;     // 0: until SIGINT or SIGTERM
   bool dump_at_stop = false;  // print the process dump before stopping
+  std::string log_file;       // the run's lines go here too; empty: none
 };
 
 // The exit code of the run.

@@ -1,6 +1,7 @@
 #include "tools/rkctl/supervisor.h"
 
 #include <signal.h>
+#include <strings.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,9 +9,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+
+#include "tools/rkctl/run_log.h"
 
 namespace rkctl {
+
+namespace {
+
+Clock::duration seconds(double s) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
+
+int ms_until(Clock::time_point t) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
+  return static_cast<int>(std::max<long long>(0, std::min<long long>(left, 60000)));
+}
+
+}  // namespace
 
 std::chrono::milliseconds restart_delay(int n) {
   std::chrono::milliseconds d{200};
@@ -18,8 +33,8 @@ std::chrono::milliseconds restart_delay(int n) {
   return std::min<std::chrono::milliseconds>(d, std::chrono::seconds(10));
 }
 
-Supervisor::Supervisor(const Plant& plant, std::vector<std::string> env, std::string program_dir)
-    : plant_(plant), env_(std::move(env)), program_dir_(std::move(program_dir)) {
+Supervisor::Supervisor(const Plant& plant, std::vector<std::string> env, std::string program_dir, Ask ask)
+    : plant_(plant), env_(std::move(env)), program_dir_(std::move(program_dir)), ask_(std::move(ask)) {
   for (const PlantInstance& in : plant_.instances) {
     for (const PlantClient& c : in.clients) {
       if (c.command.empty()) continue;
@@ -41,24 +56,28 @@ void Supervisor::start_all() {
 
 void Supervisor::start(Child& c) {
   c.restart_at = Clock::time_point::max();
+  c.kill_at = Clock::time_point::max();
   const pid_t parent = getpid();
   fflush(nullptr);
   const pid_t pid = fork();
   if (pid < 0) {
-    printf("rkctl: cannot start %s: %s\n", label(c).c_str(), strerror(errno));
-    fflush(stdout);
+    say("cannot start %s: %s", label(c).c_str(), strerror(errno));
     return;
   }
   if (pid == 0) {
     // A process group of its own keeps the terminal's Ctrl-C for the run
-    // manager, which stops the plant in order; the clients die with it when
-    // it is killed, so a new run can take the RTDB back.
+    // manager, which stops the plant in order, and lets a stop reach a
+    // shell's children too; the clients die with the run manager when it is
+    // killed, so a new run can take the RTDB back.
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The run manager ignores SIGPIPE; an ignored signal would stay so
+    // across exec.
+    signal(SIGPIPE, SIG_DFL);
     for (const std::string& e : env_) putenv(const_cast<char*>(e.c_str()));
     setenv("RKDOMAIN", c.instance->domain.c_str(), 1);
     setenv("RKUSER", c.instance->name.c_str(), 1);
@@ -76,33 +95,54 @@ void Supervisor::start(Child& c) {
   setpgid(pid, pid);   // also here, so that a stop right after the start reaches the group
   c.pid = pid;
   c.started = Clock::now();
-  printf("rkctl: started %s, pid %d\n", label(c).c_str(), static_cast<int>(pid));
-  fflush(stdout);
+  say("started %s, pid %d", label(c).c_str(), static_cast<int>(pid));
+}
+
+void Supervisor::kill_group(Child& c) {
+  kill(-c.pid, SIGKILL);
+  kill(c.pid, SIGKILL);
+}
+
+void Supervisor::ask_to_end(Child& c) {
+  if (!ask_(*c.instance, *c.client)) kill(-c.pid, SIGTERM);
+  c.kill_at = Clock::now() + seconds(plant_.stop_timeout_s);
 }
 
 void Supervisor::ended(Child& c, int status) {
   const pid_t pid = c.pid;
   c.pid = 0;
+  c.kill_at = Clock::time_point::max();
   // The rest of its group (a shell's children) goes with it.
   kill(-pid, SIGKILL);
   bool failed = true;
   if (WIFEXITED(status)) {
     failed = WEXITSTATUS(status) != 0;
-    printf("rkctl: %s (pid %d) exited with code %d\n", label(c).c_str(), static_cast<int>(pid), WEXITSTATUS(status));
+    say("%s (pid %d) exited with code %d", label(c).c_str(), static_cast<int>(pid), WEXITSTATUS(status));
   } else if (WIFSIGNALED(status)) {
-    printf("rkctl: %s (pid %d) killed by signal %d (%s)\n", label(c).c_str(), static_cast<int>(pid),
-           WTERMSIG(status), strsignal(WTERMSIG(status)));
+    say("%s (pid %d) killed by signal %d (%s)", label(c).c_str(), static_cast<int>(pid), WTERMSIG(status),
+        strsignal(WTERMSIG(status)));
   }
-  const Restart policy = c.client->restart;
-  if (!stopping_ && (policy == Restart::always || (policy == Restart::on_failure && failed))) {
-    c.failures = Clock::now() - c.started >= kSteadyRun ? 1 : c.failures + 1;
-    const auto delay = restart_delay(c.failures);
-    c.restart_at = Clock::now() + delay;
-    ++c.restarts;
-    printf("rkctl: restarting %s in %lld ms (restart %d)\n", label(c).c_str(),
-           static_cast<long long>(delay.count()), c.restarts);
+  if (!stopping_ && c.start_again) {
+    c.start_again = false;
+    c.held = false;
+    c.failures = 0;
+    start(c);
+  } else if (!stopping_ && c.held) {
+    say("%s stays stopped until `rkctl start %s`", label(c).c_str(), c.client->task.c_str());
+  } else {
+    const Restart policy = c.client->restart;
+    if (!stopping_ && (policy == Restart::always || (policy == Restart::on_failure && failed))) {
+      c.failures = Clock::now() - c.started >= kSteadyRun ? 1 : c.failures + 1;
+      const auto delay = restart_delay(c.failures);
+      c.restart_at = Clock::now() + delay;
+      ++c.restarts;
+      say("restarting %s in %lld ms (restart %d)", label(c).c_str(), static_cast<long long>(delay.count()),
+          c.restarts);
+    }
   }
-  fflush(stdout);
+  std::vector<Done> waiting;
+  waiting.swap(c.waiting);
+  for (Done& d : waiting) d();
 }
 
 void Supervisor::reap() {
@@ -122,9 +162,62 @@ Clock::time_point Supervisor::tend() {
   const auto now = Clock::now();
   for (Child& c : children_) {
     if (c.pid == 0 && c.restart_at <= now && !stopping_) start(c);
-    if (c.pid == 0 && c.restart_at < next) next = c.restart_at;
+    if (c.pid != 0 && c.kill_at <= now) {
+      say("%s (pid %d) did not end within %.1f s: killed", label(c).c_str(), static_cast<int>(c.pid),
+          plant_.stop_timeout_s);
+      kill_group(c);
+      c.kill_at = Clock::time_point::max();   // reaped as it dies
+    }
+    next = std::min({next, c.pid == 0 ? c.restart_at : Clock::time_point::max(), c.kill_at});
   }
   return next;
+}
+
+std::string Supervisor::request(Request what, const std::string& domain, const std::string& instance,
+                                const std::string& task, Done done) {
+  if (stopping_) return "the plant is stopping";
+  Child* child = nullptr;
+  for (Child& c : children_) {
+    if (strcasecmp(c.instance->domain.c_str(), domain.c_str()) == 0 &&
+        strcasecmp(c.instance->name.c_str(), instance.c_str()) == 0 &&
+        strcasecmp(c.client->task.c_str(), task.c_str()) == 0) {
+      child = &c;
+    }
+  }
+  if (child == nullptr) return "no client " + task + " with a command in " + domain + "/" + instance;
+  Child& c = *child;
+  const char* verb = what == Request::stop ? "stop" : what == Request::start ? "start" : "restart";
+  say("%s %s, as asked", verb, label(c).c_str());
+  switch (what) {
+    case Request::stop:
+      c.held = true;
+      c.start_again = false;
+      c.restart_at = Clock::time_point::max();
+      if (c.pid == 0) break;
+      c.waiting.push_back(std::move(done));
+      if (c.kill_at == Clock::time_point::max()) ask_to_end(c);
+      return "";
+    case Request::start:
+      c.held = false;
+      if (c.pid != 0) break;
+      c.failures = 0;
+      start(c);
+      break;
+    case Request::restart:
+      if (c.pid == 0) {
+        c.held = false;
+        c.failures = 0;
+        start(c);
+        break;
+      }
+      c.held = true;   // no restart by the policy in between
+      c.start_again = true;
+      c.waiting.push_back(std::move(done));
+      if (c.kill_at == Clock::time_point::max()) ask_to_end(c);
+      return "";
+  }
+  done();
+  return "";
 }
 
 bool Supervisor::any_running() const {
@@ -134,28 +227,42 @@ bool Supervisor::any_running() const {
   return false;
 }
 
-void Supervisor::stop_all(const std::function<bool(const PlantInstance&, const PlantClient&)>& ask) {
+void Supervisor::stop_all(const Wait& wait) {
   stopping_ = true;
   reap();
-  const auto bound = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(plant_.stop_timeout_s));
+  bool hurry = false;
   for (Child& c : children_) {
     c.restart_at = Clock::time_point::max();
-    if (c.pid == 0) continue;
-    if (!ask(*c.instance, *c.client)) kill(c.pid, SIGTERM);
-    const auto until = Clock::now() + bound;
-    while (c.pid != 0 && Clock::now() < until) {
+    c.start_again = false;
+    if (c.pid == 0 || hurry) continue;
+    // A client asked to end on request keeps its time; every other gets
+    // the plant's stop time from now.
+    if (c.kill_at == Clock::time_point::max()) ask_to_end(c);
+    while (c.pid != 0 && Clock::now() < c.kill_at) {
+      if (wait(ms_until(c.kill_at))) {
+        hurry = true;
+        break;
+      }
       reap();
-      if (c.pid != 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (c.pid != 0) {
-      printf("rkctl: %s (pid %d) did not end within %.1f s: killed\n", label(c).c_str(), static_cast<int>(c.pid),
-             plant_.stop_timeout_s);
-      fflush(stdout);
-      kill(-c.pid, SIGKILL);
-      kill(c.pid, SIGKILL);
+    if (c.pid != 0 && !hurry) {
+      say("%s (pid %d) did not end within %.1f s: killed", label(c).c_str(), static_cast<int>(c.pid),
+          plant_.stop_timeout_s);
+      kill_group(c);
       int status = 0;
       if (waitpid(c.pid, &status, 0) == c.pid) ended(c, status);
     }
+  }
+  if (!hurry) return;
+  int left = 0;
+  for (const Child& c : children_) left += c.pid != 0 ? 1 : 0;
+  say("interrupted again: killing the %d client(s) left at once", left);
+  for (Child& c : children_) {
+    if (c.pid != 0) kill_group(c);
+  }
+  for (Child& c : children_) {
+    int status = 0;
+    if (c.pid != 0 && waitpid(c.pid, &status, 0) == c.pid) ended(c, status);
   }
 }
 

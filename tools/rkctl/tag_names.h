@@ -1,5 +1,6 @@
-// Tags by name: TYPE[INDEX] or TYPE[FIRST..LAST], the type by its name in
-// the RTDB's type table (case ignored).
+// Tags by name: TYPE[INDEX], TYPE[FIRST..LAST] or TYPE for every tag of the
+// type, the type by its name in the RTDB's type table (the exact name
+// first, else case ignored).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@ struct TypeInfo {
   uint16_t stat = 0;        // value kind
   uint16_t max = 0;
   uint16_t usiz = 0;
+  uint16_t ksiz = 0;
   uint16_t type_class = 0;
   bool per_app = false;
 };
@@ -25,6 +27,10 @@ struct NamedTag {
   TypeInfo type;
   rk_tag_ref ref;
 };
+
+const char* kind_name(uint16_t stat);
+// The class as a word: digital, int16, double, string, int32, raw; others "class N".
+std::string class_name(uint16_t type_class);
 
 // The type table of the attached RTDB.
 std::vector<TypeInfo> type_table();

@@ -76,50 +76,81 @@ size_t element_size(const TypeInfo& t) {
   }
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at p (at most `left` bytes), or 0 when
+// it is not one: no overlong forms, no surrogates, nothing past U+10FFFF.
+size_t utf8_length(const unsigned char* p, size_t left) {
+  const unsigned char c = p[0];
+  size_t n = 0;
+  uint32_t code = 0;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, code = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, code = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, code = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (left < n) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    code = code << 6 | (p[i] & 0x3F);
+  }
+  if ((n == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) || (n == 4 && (code < 0x10000 || code > 0x10FFFF))) {
+    return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
 std::string printable(const char* data, size_t length) {
   std::string s;
-  for (size_t i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(data[i]);
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < length;) {
+    const unsigned char c = p[i];
     if (c >= 0x20 && c < 0x7f && c != '\\') {
       s += static_cast<char>(c);
+      ++i;
+    } else if (const size_t n = c >= 0x80 ? utf8_length(p + i, length - i) : 0) {
+      s.append(data + i, n);
+      i += n;
     } else {
       char b[5];
       snprintf(b, sizeof b, "\\x%02x", c);
       s += b;
+      ++i;
     }
   }
   return s;
 }
 
-PackedValues::PackedValues(const std::vector<NamedTag>& tags) : tags_(tags) {
-  size_t at = 0;
-  for (const NamedTag& t : tags) {
-    offsets_.push_back(at);
-    at += element_size(t.type);
+std::string hex_bytes(const char* data, size_t length) {
+  std::string s;
+  char b[3];
+  for (size_t i = 0; i < length; ++i) {
+    snprintf(b, sizeof b, "%02x", static_cast<unsigned char>(data[i]));
+    s += b;
   }
-  bytes_.assign(at, 0);
-  texts_.resize(tags.size());
-  for (size_t i = 0; i < tags.size(); ++i) {
-    if (tags[i].type.stat != kString) continue;
-    texts_[i] = std::make_unique<std::vector<char>>(kTextRoom, '\0');
-    rk_string_desc d{texts_[i]->data(), static_cast<uint16_t>(kTextRoom), 0};
-    store(&bytes_[offsets_[i]], d);
-  }
+  return s;
 }
 
-std::string PackedValues::text(size_t i) const {
-  const TypeInfo& t = tags_[i].type;
-  const uint8_t* p = &bytes_[offsets_[i]];
+std::string value_text(const TypeInfo& t, const uint8_t* p, bool raw) {
   switch (t.stat) {
     case kDigital: return load<uint16_t>(p) != 0 ? "1" : "0";
     case kString: {
       const auto d = load<rk_string_desc>(p);
-      return d.buffer != nullptr ? printable(d.buffer, std::min(d.length, d.size)) : "";
+      if (d.buffer == nullptr) return "";
+      const size_t n = std::min(d.length, d.size);
+      return raw ? hex_bytes(d.buffer, n) : printable(d.buffer, n);
     }
     case kMailbox: {
       const auto m = load<rk_message_record>(p);
-      return m.data != nullptr ? printable(static_cast<const char*>(m.data), m.length)
-                         : "(message of " + std::to_string(m.length) + " bytes)";
+      if (m.data == nullptr) return "(message of " + std::to_string(m.length) + " bytes)";
+      return raw ? hex_bytes(static_cast<const char*>(m.data), m.length)
+                 : printable(static_cast<const char*>(m.data), m.length);
     }
     default:
       switch (plain_class(t)) {
@@ -131,22 +162,44 @@ std::string PackedValues::text(size_t i) const {
   }
 }
 
-nlohmann::json PackedValues::json(size_t i) const {
-  const TypeInfo& t = tags_[i].type;
-  const uint8_t* p = &bytes_[offsets_[i]];
-  if (t.stat == kDigital) return load<uint16_t>(p) != 0 ? 1 : 0;
-  if (t.stat == kPlain) {
-    switch (plain_class(t)) {
-      case kInt16: return load<int16_t>(p);
-      case kInt32: return load<int32_t>(p);
-      case kDouble: {
-        const double d = load<double>(p);
-        return std::isfinite(d) ? nlohmann::json(d) : nlohmann::json(format_double(d));
-      }
-      default: break;
+nlohmann::json value_json(const TypeInfo& t, const uint8_t* p, bool raw) {
+  switch (t.stat) {
+    case kDigital: return load<uint16_t>(p) != 0 ? 1 : 0;
+    case kString: {
+      // The text itself: the JSON writer replaces what is not UTF-8.
+      const auto d = load<rk_string_desc>(p);
+      if (d.buffer == nullptr) return "";
+      const size_t n = std::min(d.length, d.size);
+      return raw ? hex_bytes(d.buffer, n) : std::string(d.buffer, n);
     }
+    case kMailbox: return value_text(t, p, raw);
+    default:
+      switch (plain_class(t)) {
+        case kInt16: return load<int16_t>(p);
+        case kInt32: return load<int32_t>(p);
+        case kDouble: {
+          const double d = load<double>(p);
+          return std::isfinite(d) ? nlohmann::json(d) : nlohmann::json(format_double(d));
+        }
+        default: return hex(p, t.usiz);
+      }
   }
-  return text(i);
+}
+
+PackedValues::PackedValues(const std::vector<NamedTag>& tags, bool text_room) : tags_(tags) {
+  size_t at = 0;
+  for (const NamedTag& t : tags) {
+    offsets_.push_back(at);
+    at += element_size(t.type);
+  }
+  bytes_.assign(at, 0);
+  texts_.resize(tags.size());
+  for (size_t i = 0; i < tags.size() && text_room; ++i) {
+    if (tags[i].type.stat != kString) continue;
+    texts_[i] = std::make_unique<std::vector<char>>(kTextRoom, '\0');
+    rk_string_desc d{texts_[i]->data(), static_cast<uint16_t>(kTextRoom), 0};
+    store(&bytes_[offsets_[i]], d);
+  }
 }
 
 void PackedValues::set(size_t i, const std::string& v) {
