@@ -25,7 +25,8 @@ RK_API int rk_find_type(const char* name) {
   if (length == 0 || length > sizeof(TypeEntry::name)) return -kErrBadTag;
   if (kmutex_take(kSelfStrict) != 0) return -kErrKernelMutex;
   int exact = -1, folded = -1;
-  const uint32_t n = std::min<uint32_t>(kgd->ntypes, kTypeSlots);
+  const uint32_t ntypes = kgd->ntypes;   // by value: the field is packed
+  const uint32_t n = std::min<uint32_t>(ntypes, kTypeSlots);
   const TypeEntry* table = at<TypeEntry>(kgd->type_table);
   for (uint32_t i = 0; i < n && exact < 0; ++i) {
     char stored[sizeof(TypeEntry::name)];

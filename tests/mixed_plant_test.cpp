@@ -8,6 +8,7 @@
 // i386 suite runs them with the native build's test client and rkctl, and
 // runs the native build's own with its own.
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,29 +38,58 @@ enum : uint16_t { kAnalog, kWide, kWord8, kText, kMbx, kFlag };
 
 bool executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
 
-// rkctl of the other variant, run to its end: exit code and output.
-std::pair<int, std::string> other_rkctl(const std::vector<std::string>& args) {
-  const std::string program = kOtherBuild + "/rkctl";
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return {-1, ""};
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 2);
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+// rkctl of the other variant, started with its output on a pipe.
+struct OtherRkctl {
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  close(out[1]);
+  int out = -1;
   std::string text;
-  char buf[4096];
-  for (ssize_t n; rc == 0 && (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  if (rc != 0 || waitpid(pid, &status, 0) != pid) return {-1, text};
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+
+  explicit OtherRkctl(const std::vector<std::string>& args) {
+    const std::string program = kOtherBuild + "/rkctl";
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    out = fds[0];
+  }
+  ~OtherRkctl() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) close(out);
+  }
+  // Reads what comes within ms; false once the output has ended.
+  bool read_for(int ms) {
+    pollfd p{out, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0) return true;
+    char buf[4096];
+    const ssize_t n = read(out, buf, sizeof buf);
+    if (n > 0) text.append(buf, static_cast<size_t>(n));
+    return n > 0;
+  }
+  // The exit code once the output has ended (bounded), -1 otherwise.
+  int finish() {
+    for (int i = 0; i < 200 && read_for(100);) ++i;
+    int status = 0;
+    const bool ended = pid > 0 && waitpid(pid, &status, 0) == pid;
+    pid = -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+std::pair<int, std::string> other_rkctl(const std::vector<std::string>& args) {
+  OtherRkctl tool(args);
+  const int code = tool.finish();
+  return {code, tool.text};
 }
 
 // The RTDB "Mixed", made and run by this process; `mine` is a client of
@@ -202,7 +232,8 @@ TEST_F(MixedPlantTest, ListsHandlersAndMemoryServeBothVariants) {
   EXPECT_EQ(m("shmcheck 0"), "ok");
 }
 
-// The other variant's rkctl on this variant's RTDB.
+// The other variant's rkctl on this variant's RTDB: ls, get, set, dump, top
+// and watch.
 TEST_F(MixedPlantTest, TheOtherVariantsToolsReadAndWriteThisRtdb) {
   if (!executable(kOtherBuild + "/rkctl")) GTEST_SKIP() << "no rkctl in the other variant's build";
   run_here();
@@ -222,6 +253,14 @@ TEST_F(MixedPlantTest, TheOtherVariantsToolsReadAndWriteThisRtdb) {
   EXPECT_NE(out.find("T"), std::string::npos) << out;
   std::tie(code, out) = other_rkctl({"top", "--once", "--json"});
   EXPECT_EQ(code, 0) << out;
+  // watch reports the first change it sees: writes go on until it has one.
+  OtherRkctl watch({"watch", "--count", "1", "ANALOG[6]"});
+  for (int n = 1; n < 100 && watch.text.find("ANALOG[6]") == std::string::npos; ++n) {
+    ASSERT_EQ(m("tagwrite 0 0 0 6 " + std::to_string(n)), "ok");
+    watch.read_for(100);
+  }
+  EXPECT_EQ(watch.finish(), 0) << watch.text;
+  EXPECT_NE(watch.text.find("ANALOG[6]"), std::string::npos) << watch.text;
   EXPECT_EQ(m("shmcheck 0"), "ok");
 }
 
