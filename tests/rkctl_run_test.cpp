@@ -3,9 +3,12 @@
 // clients are restarted by their policy, and every way of ending leaves
 // nothing behind.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <fstream>
+#include <iterator>
 
+#include "support/child_program.h"
 #include "support/kernel_test.h"
 #include "support/rkctl_process.h"
 
@@ -44,6 +47,30 @@ class RkctlTest : public KernelTest {
     return path;
   }
 
+  // The demo plant. rkctl starts its programs by name from its own
+  // directory; where the build runs through an emulator, the plant runs
+  // from a copy that finds each name in a directory of the test's own, as a
+  // script that starts the program through the emulator's launcher.
+  std::string demo_plant() {
+    if (*emulator() == '\0') return RK_DEMO_PLANT;
+    const std::string rkctl = RKCTL;
+    const std::string bin = rkctl.substr(0, rkctl.rfind('/'));
+    for (const char* program : {"rk_demo_field", "rk_demo_controller", "rk_demo_alarm"}) {
+      const std::string script = dir_ + "/" + program;
+      std::ofstream(script) << "#!/bin/sh\nexec " << emulator() << " " << bin << "/" << program << " \"$@\"\n";
+      chmod(script.c_str(), 0755);
+    }
+    std::ifstream demo(RK_DEMO_PLANT);
+    std::string text((std::istreambuf_iterator<char>(demo)), std::istreambuf_iterator<char>());
+    const size_t rtdb = text.find("[rtdb]\n");
+    if (rtdb == std::string::npos) {
+      ADD_FAILURE() << "the demo plant has no [rtdb] table";
+    } else {
+      text.insert(rtdb + 7, "program_dir = \"" + dir_ + "\"\n");
+    }
+    return plant(text);
+  }
+
   RkctlProcess& start(const std::vector<std::string>& args) {
     runs_.push_back(std::make_unique<RkctlProcess>(args));
     return *runs_.back();
@@ -79,7 +106,7 @@ long value_of(const std::string& out, const std::string& key) {
 // The demo plant (two instances, three clients), looked at and changed from
 // other processes, then stopped by SIGTERM in the order of its file.
 TEST_F(RkctlTest, PlantRunsAndToolsWorkFromOutside) {
-  RkctlProcess& run = start({"run", RK_DEMO_PLANT});
+  RkctlProcess& run = start({"run", demo_plant()});
   ASSERT_TRUE(run.wait_for("started ALARM", kBoundMs)) << run.output() << run.errors();
   // The clients are up once all three have registered.
   bool live = false;
@@ -218,7 +245,7 @@ count = 2
 )", R"(
   [[instance.client]]
   task = "ALARM"
-  command = "rk_demo_alarm"
+  command = "$RK_TEST_EMULATOR rk_demo_alarm"
 )"));
   RkctlProcess& run = start({"run", file});
   ASSERT_TRUE(run.wait_for("started ALARM", kBoundMs)) << run.output();

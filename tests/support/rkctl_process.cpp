@@ -14,7 +14,7 @@
 #include <fstream>
 #include <thread>
 
-extern char** environ;
+#include "support/child_program.h"
 
 namespace rk::test {
 
@@ -37,10 +37,7 @@ RkctlProcess::RkctlProcess(const std::vector<std::string>& args) {
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
   posix_spawn_file_actions_adddup2(&fa, err[1], 2);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> argv{const_cast<char*>(RKCTL)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  if (posix_spawn(&pid_, RKCTL, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  if (spawn_program(&pid_, RKCTL, args, &fa) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&fa);
   close(out[1]);
   close(err[1]);
