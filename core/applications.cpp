@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/kernel_objects.h"
+#include "core/kgd_words.h"
 #include "core/list_blocks.h"
 #include "core/lock_queue.h"
 #include "core/name_rules.h"
@@ -95,7 +96,7 @@ int start_instance(Kgd* kgd, const char* domain, const char* instance, const Cpt
 
 // Application 0 ends the run: the others are given time to end first.
 void await_other_apps(Kgd* kgd) {
-  __atomic_store_n(&kgd->state, 2, __ATOMIC_SEQ_CST);
+  __atomic_store_n(state_word(kgd), 2, __ATOMIC_SEQ_CST);
   for (uint32_t n = 0; n < kExitPolls; ++n) {
     if (load_running_apps(kgd) <= 1) return;
     os::sleep_ms(kExitPollMs);

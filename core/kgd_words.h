@@ -13,7 +13,9 @@
 //   u64 at 400, with the high half of app_data and the low half of
 //   queue_head; a change compares and swaps all eight bytes and keeps the
 //   other six as they are.
-// state (8) and flags (472) are u16 fields on aligned offsets already.
+// state (8) and flags (472) are u16 fields on aligned offsets already; they
+// too are reached through an aligned pointer, for the compiler takes a
+// packed field for unaligned.
 #pragma once
 
 #include <cstddef>
@@ -62,6 +64,14 @@ inline void publish_nsegs(Kgd* kgd, uint32_t n) {
 
 inline int32_t load_running_apps(const Kgd* kgd) {
   return __atomic_load_n(kgd_words_detail::word<int16_t>(kgd, kgd_words_detail::kRunningApps), __ATOMIC_SEQ_CST);
+}
+
+// The run state and the init flags, changed by one process while others read them.
+inline uint16_t* state_word(const Kgd* kgd) {
+  return kgd_words_detail::word<uint16_t>(kgd, offsetof(Kgd, state));
+}
+inline uint16_t* flags_word(const Kgd* kgd) {
+  return kgd_words_detail::word<uint16_t>(kgd, offsetof(Kgd, flags));
 }
 
 // The aligned u16 that holds the whole of lock_slow.

@@ -5,6 +5,7 @@
 #include "core/errors.h"
 #include "core/kernel_objects.h"
 #include "core/kgd_segment.h"
+#include "core/kgd_words.h"
 #include "core/lock_word.h"
 #include "core/name_rules.h"
 #include "core/rtdb.h"
@@ -115,12 +116,12 @@ RK_API int rk_unmap_kgd(void) {
 
 RK_API int rk_init(uint16_t* flags) {
   if (flags == nullptr) return -kErrRange;
-  if (Kgd* kgd = attachment().kgd) __atomic_or_fetch(&kgd->flags, *flags, __ATOMIC_SEQ_CST);
+  if (Kgd* kgd = attachment().kgd) __atomic_or_fetch(flags_word(kgd), *flags, __ATOMIC_SEQ_CST);
   return 0;
 }
 
 RK_API int rk_reinit(void) {
-  if (Kgd* kgd = attachment().kgd) __atomic_store_n(&kgd->state, 0, __ATOMIC_SEQ_CST);
+  if (Kgd* kgd = attachment().kgd) __atomic_store_n(state_word(kgd), 0, __ATOMIC_SEQ_CST);
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "core/kernel_objects.h"
 #include "core/kernel_time.h"
 #include "core/kgd_segment.h"
+#include "core/kgd_words.h"
 #include "core/rtdb.h"
 #include "core/rtdb_lookup.h"
 #include "core/text_fields.h"
@@ -164,6 +165,6 @@ extern "C" RK_API int rk_create_rtdb(const char* program_dir, const char* app_di
   rk_get_tick(nullptr, now);
   memcpy(&kgd->config_time, now, sizeof now);
   // Valid last: registration and client ids ignore a kgd in state 0.
-  __atomic_store_n(&kgd->state, 1, __ATOMIC_RELEASE);
+  __atomic_store_n(state_word(kgd), 1, __ATOMIC_RELEASE);
   return static_cast<int>(kgd->index);
 }

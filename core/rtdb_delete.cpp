@@ -2,6 +2,7 @@
 // keep their memory until they let go.
 #include "core/attachment.h"
 #include "core/kgd_segment.h"
+#include "core/kgd_words.h"
 #include "core/rtdb.h"
 #include "core/rtdb_names.h"
 #include "platform/handles.h"
@@ -13,7 +14,7 @@ namespace rk {
 void delete_attached_rtdb(bool unmap_views) {
   Attachment& att = attachment();
   Kgd* kgd = att.kgd;
-  __atomic_store_n(&kgd->state, 0, __ATOMIC_SEQ_CST);
+  __atomic_store_n(state_word(kgd), 0, __ATOMIC_SEQ_CST);
   // The names are formed from the RTDB name: removed before it is cleared.
   remove_rtdb_objects(kgd, os::mapping_size(att.kgd_handle), kgd->index);
   kgd->name[0] = '\0';

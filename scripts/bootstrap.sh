@@ -5,6 +5,9 @@
 #   scripts/bootstrap.sh i386     the 32-bit x86 build (multiarch packages,
 #                                 and the user-mode emulator only where the
 #                                 kernel cannot run i386 programs itself)
+#   scripts/bootstrap.sh aarch64  the 64-bit Arm build, cross-compiled by clang
+#                                 against Debian's arm64 cross libraries and
+#                                 run through the user-mode emulator
 # Every variant gets CMake, Ninja, GoogleTest, Google Benchmark and, for
 # rkctl, the command-line, TOML and JSON libraries (header-only; toml++ is
 # used in its header-only mode, so its headers of any architecture do) and
@@ -32,8 +35,17 @@ case $arch in
   i386)
     [ "$(uname -m)" = x86_64 ] || { echo "bootstrap: the i386 build is made on x86_64 machines" >&2; exit 1; }
     want g++-multilib libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386 lib32asan8 lib32ubsan1 ;;
+  aarch64)
+    [ "$(uname -m)" = x86_64 ] || { echo "bootstrap: the aarch64 build is made on x86_64 machines" >&2; exit 1; }
+    # Not g++-aarch64-linux-gnu: it would take g++-multilib away. clang
+    # compiles for the target; the cross packages give it the C and C++
+    # libraries and the linker. GoogleTest is built from its sources with
+    # the tests; the programs run through qemu-aarch64-static, named by the
+    # build, never registered as the machine's interpreter of Arm programs.
+    want clang lld libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu \
+         googletest qemu-user-static ;;
   *)
-    echo "bootstrap: no build variant '$arch' (native or i386)" >&2; exit 1 ;;
+    echo "bootstrap: no build variant '$arch' (native, i386 or aarch64)" >&2; exit 1 ;;
 esac
 
 sudo=""

@@ -3,6 +3,7 @@
 // clients are restarted by their policy, and every way of ending leaves
 // nothing behind.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -23,7 +24,7 @@ long value_of(const std::string& out, const std::string& key) {
 // The demo plant (two instances, three clients), looked at and changed from
 // other processes, then stopped by SIGTERM in the order of its file.
 TEST_F(RkctlTest, PlantRunsAndToolsWorkFromOutside) {
-  RkctlProcess& run = start({"run", RK_DEMO_PLANT});
+  RkctlProcess& run = start({"run", demo_plant()});
   ASSERT_TRUE(run.wait_for("started ALARM", kBoundMs)) << run.output() << run.errors();
   // The clients are up once all three have registered.
   bool live = false;
@@ -165,7 +166,7 @@ count = 2
 )", R"(
   [[instance.client]]
   task = "ALARM"
-  command = "rk_demo_alarm"
+  command = "$RK_TEST_EMULATOR rk_demo_alarm"
 )"));
   RkctlProcess& run = start({"run", file});
   ASSERT_TRUE(run.wait_for("started ALARM", kBoundMs)) << run.output();

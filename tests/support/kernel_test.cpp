@@ -14,8 +14,7 @@
 
 #include "core/attachment.h"
 #include "core/kgd_segment.h"
-
-extern char** environ;
+#include "support/child_program.h"
 
 namespace rk::test {
 
@@ -35,10 +34,7 @@ Client::Client(const std::string& program, const std::vector<std::string>& args)
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, in[0], 0);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  int rc = posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), environ);
+  int rc = spawn_program(&pid_, program.c_str(), args, &fa);
   posix_spawn_file_actions_destroy(&fa);
   close(in[0]);
   close(out[1]);
@@ -162,6 +158,7 @@ void KernelTest::SetUp() {
   unsetenv("RKDLLBASE");
 #endif
   signal(SIGPIPE, SIG_IGN);   // a client that died shows as a failed call, not a dead test
+  export_emulator();          // for the commands of plant files
 }
 
 std::vector<std::string> KernelTest::objects_left() const {

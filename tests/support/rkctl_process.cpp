@@ -14,7 +14,7 @@
 #include <fstream>
 #include <thread>
 
-extern char** environ;
+#include "support/child_program.h"
 
 namespace rk::test {
 
@@ -46,7 +46,10 @@ RkctlProcess::RkctlProcess(const std::vector<std::string>& args, const SpawnOpti
   std::vector<char*> envp;
   for (std::string& e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
-  std::vector<char*> argv{const_cast<char*>(RKCTL)};
+  // Through the emulator's launcher where the build runs through one.
+  std::vector<char*> argv;
+  if (*emulator() != '\0') argv.push_back(const_cast<char*>(emulator()));
+  argv.push_back(const_cast<char*>(RKCTL));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_ = fork();
@@ -58,7 +61,7 @@ RkctlProcess::RkctlProcess(const std::vector<std::string>& args, const SpawnOpti
     }
     // As a shell starts it: the test ignores SIGPIPE, which would carry over.
     signal(SIGPIPE, SIG_DFL);
-    execve(RKCTL, argv.data(), envp.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(out[1]);

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <iterator>
+
+#include "support/child_program.h"
 
 namespace rk::test {
 
@@ -47,6 +50,26 @@ int RkctlTest::line_of(const RkctlProcess& p, const std::string& text) {
     if (p.lines()[i].find(text) != std::string::npos) return static_cast<int>(i);
   }
   return -1;
+}
+
+std::string RkctlTest::demo_plant() {
+  if (*emulator() == '\0') return RK_DEMO_PLANT;
+  const std::string rkctl = RKCTL;
+  const std::string bin = rkctl.substr(0, rkctl.rfind('/'));
+  for (const char* program : {"rk_demo_field", "rk_demo_controller", "rk_demo_alarm"}) {
+    const std::string script = dir_ + "/" + program;
+    std::ofstream(script) << "#!/bin/sh\nexec " << emulator() << " " << bin << "/" << program << " \"$@\"\n";
+    chmod(script.c_str(), 0755);
+  }
+  std::ifstream demo(RK_DEMO_PLANT);
+  std::string text((std::istreambuf_iterator<char>(demo)), std::istreambuf_iterator<char>());
+  const size_t rtdb = text.find("[rtdb]\n");
+  if (rtdb == std::string::npos) {
+    ADD_FAILURE() << "the demo plant has no [rtdb] table";
+  } else {
+    text.insert(rtdb + 7, "program_dir = \"" + dir_ + "\"\n");
+  }
+  return plant(text);
 }
 
 std::string one_instance(const std::string& name, const std::string& types, const std::string& clients) {

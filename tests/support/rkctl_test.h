@@ -25,6 +25,12 @@ class RkctlTest : public KernelTest {
 
   RkctlProcess& start(const std::vector<std::string>& args, const SpawnOptions& options = {});
 
+  // The demo plant. rkctl starts its programs by name from its own
+  // directory; where the build runs through an emulator, the plant runs
+  // from a copy that finds each name in a directory of the test's own, as a
+  // script that starts the program through the emulator's launcher.
+  std::string demo_plant();
+
   // Index of the first output line containing `text`, or -1.
   static int line_of(const RkctlProcess& p, const std::string& text);
 
