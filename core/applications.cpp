@@ -155,7 +155,7 @@ RK_API int rk_init_app(const char* rtdb_name, const char* domain, const char* in
     return -kErrNoMoreRtdb;
   }
   int result = -kErrNoRtdb;
-  if (kgd->state != 0) {
+  if (rtdb_ready(kgd)) {
     open_mutexes(kgd);
     result = -kErrKernelMutex;
     if (kmutex_take(kSelf) == 0) {

@@ -8,6 +8,7 @@
 #include "core/dead_clients.h"
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
+#include "core/kgd_words.h"
 #include "core/lock_queue.h"
 #include "platform/process_info.h"
 #include "rk.h"
@@ -95,7 +96,7 @@ RK_API int rk_proc_exit(rk_client_id id) {
 
 RK_API void rk_exit_trap(void) {
   Kgd* kgd = attachment().kgd;
-  if (kgd == nullptr || kgd->state == 0) return;
+  if (kgd == nullptr || !rtdb_ready(kgd)) return;
   const uint32_t self = os::process_id();
   give_back_kernel_mutex(kgd, self);
   for (uint32_t a = 0; a < kgd->napps; ++a) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/attachment.h"
+#include "core/kgd_words.h"
 #include "core/records.h"
 #include "platform/process_info.h"
 
@@ -48,7 +49,7 @@ int32_t client_id_of(const Kgd* kgd, const CptEntry* entry);
 // and valid, and the application exists and is active.
 inline AppBlock* resolve_app(uint16_t id) {
   const Kgd* kgd = attachment().kgd;
-  if (kgd == nullptr || kgd->state == 0) return nullptr;
+  if (kgd == nullptr || !rtdb_ready(kgd)) return nullptr;
   const int32_t a = app_index(id);
   if (a < 0 || static_cast<uint32_t>(a) >= kgd->napps) return nullptr;
   AppBlock* app = app_block(kgd, static_cast<uint32_t>(a));

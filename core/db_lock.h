@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/client_ids.h"
+#include "core/kgd_words.h"
 #include "core/records.h"
 
 namespace rk {
@@ -40,7 +41,7 @@ inline bool still_resolves(uint16_t id, const CptEntry* entry) {
 // The same for an entry that id named a moment ago in the same call, in
 // the RTDB still attached: only what other processes change is read again.
 inline bool still_live(const Kgd* kgd, uint16_t id, const CptEntry* entry) {
-  return kgd->state != 0 && app_block(kgd, static_cast<uint32_t>(app_index(id)))->active == 1 &&
+  return rtdb_ready(kgd) && app_block(kgd, static_cast<uint32_t>(app_index(id)))->active == 1 &&
          (entry->stat & kStatLive) != 0;
 }
 

@@ -74,6 +74,10 @@ inline uint16_t* flags_word(const Kgd* kgd) {
   return kgd_words_detail::word<uint16_t>(kgd, offsetof(Kgd, flags));
 }
 
+// Whether the RTDB is made and not deleted: an acquire, so that a process
+// that sees it made sees everything its creator wrote before.
+inline bool rtdb_ready(const Kgd* kgd) { return __atomic_load_n(state_word(kgd), __ATOMIC_ACQUIRE) != 0; }
+
 // The aligned u16 that holds the whole of lock_slow.
 inline uint16_t* lock_slow_word(const Kgd* kgd) {
   return kgd_words_detail::word<uint16_t>(kgd, kgd_words_detail::kLockSlow);

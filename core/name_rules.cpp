@@ -6,6 +6,7 @@
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "core/kgd_words.h"
 
 namespace rk {
 
@@ -39,7 +40,7 @@ int32_t numeric_slot(const char* name) {
 
 const Kgd* valid_kgd() {
   const Kgd* kgd = attachment().kgd;
-  return kgd != nullptr && kgd->state != 0 ? kgd : nullptr;
+  return kgd != nullptr && rtdb_ready(kgd) ? kgd : nullptr;
 }
 
 AppBlock* find_app_in(const Kgd* kgd, const char* domain, const char* instance, bool active_only) {

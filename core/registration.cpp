@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/kernel_mutex.h"
 #include "core/kernel_objects.h"
+#include "core/kgd_words.h"
 #include "core/list_blocks.h"
 #include "core/lock_queue.h"
 #include "core/name_rules.h"
@@ -150,7 +151,7 @@ RK_API int16_t rk_proc_init_app(const char* task, const char* desc, const char* 
   Kgd* kgd = find_rtdb(rtdb_name, &attached_now, &why);
   if (kgd == nullptr) why.report();
   int32_t result = -kErrNoRtdb;
-  if (kgd != nullptr && kgd->state != 0) {
+  if (kgd != nullptr && rtdb_ready(kgd)) {
     open_mutexes(kgd);
     open_process_events();
     result = -kErrKernelMutex;

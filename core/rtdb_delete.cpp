@@ -48,8 +48,8 @@ extern "C" RK_API int rk_delete_rtdb(int kgd_index) {
     why.report();
   }
   Kgd* kgd = att.kgd;
-  if (kgd == nullptr || kgd->state == 0 || kgd->running_apps > 0) {
-    const int result = kgd == nullptr || kgd->state == 0 ? -1 : 0;
+  if (kgd == nullptr || !rtdb_ready(kgd) || kgd->running_apps > 0) {
+    const int result = kgd == nullptr || !rtdb_ready(kgd) ? -1 : 0;
     // An RTDB attached only for this call is let go again.
     if (opened_here) detach_rtdb();
     return result;

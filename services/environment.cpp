@@ -8,6 +8,7 @@
 
 #include "core/attachment.h"
 #include "core/client_ids.h"
+#include "core/kgd_words.h"
 #include "core/text_fields.h"
 #include "rk.h"
 
@@ -62,7 +63,7 @@ extern "C" {
 
 RK_API int rk_get_name(char* buffer, int len) {
   const Kgd* kgd = attachment().kgd;
-  if (kgd == nullptr || kgd->state == 0 || buffer == nullptr || len <= 0) return -1;
+  if (kgd == nullptr || !rtdb_ready(kgd) || buffer == nullptr || len <= 0) return -1;
   copy_text(buffer, static_cast<size_t>(len), RtdbName(kgd).text);
   return 0;
 }

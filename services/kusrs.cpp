@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/attachment.h"
+#include "core/kgd_words.h"
 #include "core/name_rules.h"
 #include "rk.h"
 
@@ -14,7 +15,7 @@ namespace {
 // The kusr table of the attached, valid RTDB; null when there is none.
 const KusrRecord* kusr_table(const Kgd** kgd_out) {
   const Kgd* kgd = attachment().kgd;
-  if (kgd == nullptr || kgd->state == 0) return nullptr;
+  if (kgd == nullptr || !rtdb_ready(kgd)) return nullptr;
   *kgd_out = kgd;
   return at<KusrRecord>(kgd->kusr_table);
 }
