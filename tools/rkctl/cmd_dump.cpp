@@ -21,16 +21,20 @@ nlohmann::json procs_json() {
   for (int slot = 0; slot < 31; ++slot) {
     memset(p.get(), 0, sizeof *p);
     if (rk_get_proc(static_cast<rk_client_id>(slot), p.get()) != 0 || (p->stat & 1) == 0) continue;
+    // Every field by value: the record is packed.
+    const uint16_t type = p->type, stat = p->stat, prty = p->prty, lock = p->lock, wait_state = p->wait_state;
+    const int16_t errnum = p->errnum;
+    const uint32_t pid = p->pid;
     rows.push_back({{"id", slot},
                     {"name", std::string(p->name, strnlen(p->name, sizeof p->name))},
-                    {"type", p->type},
-                    {"stat", p->stat},
-                    {"live", (p->stat & 2) != 0},
-                    {"errno", p->errnum},
-                    {"pid", p->pid},
-                    {"prty", p->prty},
-                    {"lock", p->lock},
-                    {"wait_state", p->wait_state}});
+                    {"type", type},
+                    {"stat", stat},
+                    {"live", (stat & 2) != 0},
+                    {"errno", errnum},
+                    {"pid", pid},
+                    {"prty", prty},
+                    {"lock", lock},
+                    {"wait_state", wait_state}});
   }
   return rows;
 }
