@@ -17,7 +17,8 @@
 
 namespace rk::os {
 
-#pragma pack(push, 1)
+// Six 32-bit words on their natural alignment, so no packing: atomic
+// instructions on the futex word are the machine's own on every target.
 struct MutexState {
   uint32_t word;       // 0 free, else the owner's thread id, bit 31 set while anybody sleeps
   uint32_t depth;      // levels the owner holds
@@ -26,7 +27,6 @@ struct MutexState {
   uint32_t takeovers;  // times the mutex was taken from a dead owner
   uint32_t marker;     // kMutexMarker
 };
-#pragma pack(pop)
 static_assert(sizeof(MutexState) == 24, "MutexState size");
 static_assert(offsetof(MutexState, word) == 0, "MutexState.word offset");
 static_assert(offsetof(MutexState, depth) == 4, "MutexState.depth offset");
